@@ -277,7 +277,8 @@ void WriteClassFile(const QString& FileName, const QByteArray& Text) {
 
     QSaveFile file(FileName);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) cannotCreate();
+    // Unbuffered, so that a short write shows in the count instead of being lost in a flush.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) cannotCreate();
     if (file.write(Text) != Text.size()) {
         file.cancelWriting();
         throw EClassFileError("Stream write error");
