@@ -1,0 +1,888 @@
+// The generic ITypeLib / ITypeInfo over a LibrarySource: builds the blocks handed out, resolves
+// type references (also into imported libraries) and makes the dispatch view of dual interfaces.
+#include "platform/oleauto/comptr.h"
+#include "platform/oleauto/typelib_load.h"
+#include "platform/oleauto/typelib_source.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <new>
+#include <utility>
+
+namespace tlb {
+namespace {
+
+// The other side of a dual interface, relative to the type asked.
+constexpr HREFTYPE kTwinHref = 0xFFFFFFFEu;
+// References into other libraries (inherited functions of a dual interface), by slot.
+constexpr HREFTYPE kForeignBase = 0x80000000u;
+constexpr std::uint32_t kMaxForeign = 0x7FFF0000u;
+// Inheritance chains longer than this are treated as damaged (or cyclic).
+constexpr int kMaxInheritance = 64;
+// Imported libraries loading their own imports, at most this deep while resolving one reference.
+constexpr int kMaxImportDepth = 16;
+
+thread_local int g_importDepth = 0;
+
+class Library;
+struct Entry;
+
+enum class View { Listed, Interface };
+
+class TypeInfo final : public ITypeInfo {
+public:
+    TypeInfo(Entry* e, View v) : entry_(e), view_(v) {}
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+    HRESULT GetTypeAttr(TYPEATTR** ppTypeAttr) override;
+    HRESULT GetTypeComp(ITypeComp** ppTComp) override {
+        if (ppTComp) *ppTComp = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) override;
+    HRESULT GetVarDesc(UINT index, VARDESC** ppVarDesc) override;
+    HRESULT GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) override;
+    HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) override;
+    HRESULT GetImplTypeFlags(UINT index, INT* pImplTypeFlags) override;
+    HRESULT GetIDsOfNames(LPOLESTR*, UINT, MEMBERID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+    HRESULT GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                             BSTR* pBstrHelpFile) override;
+    HRESULT GetDllEntry(MEMBERID, INVOKEKIND, BSTR* pBstrDllName, BSTR* pBstrName, WORD* pwOrdinal) override {
+        if (pBstrDllName) *pBstrDllName = nullptr;
+        if (pBstrName) *pBstrName = nullptr;
+        if (pwOrdinal) *pwOrdinal = 0;
+        return E_NOTIMPL;
+    }
+    HRESULT GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) override;
+    HRESULT AddressOfMember(MEMBERID, INVOKEKIND, PVOID* ppv) override {
+        if (ppv) *ppv = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT CreateInstance(IUnknown*, REFIID, PVOID* ppvObj) override {
+        if (ppvObj) *ppvObj = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT GetMops(MEMBERID, BSTR* pBstrMops) override {
+        if (pBstrMops) *pBstrMops = nullptr;
+        return S_OK;
+    }
+    HRESULT GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) override;
+    void ReleaseTypeAttr(TYPEATTR* pTypeAttr) override { std::free(pTypeAttr); }
+    void ReleaseFuncDesc(FUNCDESC* pFuncDesc) override;
+    void ReleaseVarDesc(VARDESC* pVarDesc) override;
+
+private:
+    // The dispatch view of a dual interface, built from the interface chain.
+    bool IsDispatchView() const;
+
+    Entry* entry_;
+    View view_;
+};
+
+// A function of a dual interface's dispatch view: function `index` of the interface side of
+// `owner` (which may belong to an imported library).
+struct DispFunc {
+    Entry* owner;
+    std::uint32_t index;
+};
+
+using MemidIndex = std::vector<std::pair<MEMBERID, std::uint32_t>>;
+
+struct Entry {
+    Entry(Library* l, std::uint32_t i) : lib(l), index(i), listed(this, View::Listed), iface(this, View::Interface) {}
+
+    Library* lib;
+    std::uint32_t index;
+    TypeData data;
+    MemidIndex byMemid;            // functions then variables of the source's description
+    bool indexed = false;
+    bool dispBuilt = false;
+    std::vector<DispFunc> disp;    // dual interfaces: the dispatch view's functions
+    MemidIndex dispByMemid;        // disp, then the variables
+    TypeInfo listed;
+    TypeInfo iface;
+};
+
+void BuildIndex(MemidIndex* index) {
+    std::stable_sort(index->begin(), index->end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+// The first member (lowest index) with the member id.
+bool FindMemid(const MemidIndex& index, MEMBERID memid, std::uint32_t* at) {
+    auto it = std::lower_bound(index.begin(), index.end(), memid,
+                               [](const auto& a, MEMBERID m) { return a.first < m; });
+    if (it == index.end() || it->first != memid) return false;
+    *at = it->second;
+    return true;
+}
+
+class Library final : public ITypeLib {
+public:
+    Library(std::unique_ptr<LibrarySource> src, std::string path) : src_(std::move(src)), path_(std::move(path)) {}
+
+    HRESULT Init() {
+        HRESULT hr = src_->GetLibrary(&lib_);
+        if (FAILED(hr)) return hr;
+        entries_.resize(src_->TypeCount());
+        imports_.resize(src_->ImportCount());
+        return S_OK;
+    }
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_ITypeLib) {
+            *ppv = static_cast<ITypeLib*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        ULONG r = --refs_;
+        if (r == 0) delete this;
+        return r;
+    }
+
+    UINT GetTypeInfoCount() override { return UINT(entries_.size()); }
+    HRESULT GetTypeInfo(UINT index, ITypeInfo** ppTInfo) override {
+        if (!ppTInfo) return E_INVALIDARG;
+        *ppTInfo = nullptr;
+        Entry* e;
+        HRESULT hr = EntryAt(index, &e);
+        if (FAILED(hr)) return hr;
+        *ppTInfo = &e->listed;
+        e->listed.AddRef();
+        return S_OK;
+    }
+    HRESULT GetTypeInfoType(UINT index, TYPEKIND* pTKind) override {
+        if (!pTKind) return E_INVALIDARG;
+        Entry* e;
+        HRESULT hr = EntryAt(index, &e);
+        if (FAILED(hr)) return hr;
+        *pTKind = e->data.dual ? TKIND_DISPATCH : e->data.kind;
+        return S_OK;
+    }
+    HRESULT GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** ppTinfo) override {
+        if (!ppTinfo) return E_INVALIDARG;
+        *ppTinfo = nullptr;
+        std::uint32_t index;
+        if (!FindGuid(guid, &index)) return TYPE_E_ELEMENTNOTFOUND;
+        return GetTypeInfo(index, ppTinfo);
+    }
+    HRESULT GetLibAttr(TLIBATTR** ppTLibAttr) override {
+        if (!ppTLibAttr) return E_INVALIDARG;
+        auto* a = static_cast<TLIBATTR*>(std::calloc(1, sizeof(TLIBATTR)));
+        if (!a) return E_OUTOFMEMORY;
+        a->guid = lib_.guid;
+        a->lcid = lib_.lcid;
+        a->syskind = lib_.syskind;
+        a->wMajorVerNum = lib_.majorVersion;
+        a->wMinorVerNum = lib_.minorVersion;
+        a->wLibFlags = lib_.flags;
+        *ppTLibAttr = a;
+        return S_OK;
+    }
+    HRESULT GetTypeComp(ITypeComp** ppTComp) override {
+        if (ppTComp) *ppTComp = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                             BSTR* pBstrHelpFile) override {
+        if (index == -1) return GiveDoc(lib_.name, lib_.doc, lib_.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
+        if (index < 0) return TYPE_E_ELEMENTNOTFOUND;
+        Entry* e;
+        HRESULT hr = EntryAt(UINT(index), &e);
+        if (FAILED(hr)) return hr;
+        return GiveDoc(e->data.name, e->data.doc, e->data.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
+    }
+    HRESULT IsName(LPOLESTR, ULONG, BOOL* pfName) override {
+        if (pfName) *pfName = FALSE;
+        return E_NOTIMPL;
+    }
+    HRESULT FindName(LPOLESTR, ULONG, ITypeInfo**, MEMBERID*, USHORT* pcFound) override {
+        if (pcFound) *pcFound = 0;
+        return E_NOTIMPL;
+    }
+    void ReleaseTLibAttr(TLIBATTR* pTLibAttr) override { std::free(pTLibAttr); }
+
+    // ---- for the type infos -----------------------------------------------------------------
+
+    LibrarySource& Source() { return *src_; }
+    const LibraryData& Data() const { return lib_; }
+    ULONG PointerSize() const { return lib_.syskind == SYS_WIN64 ? 8 : 4; }
+
+    // The type's entry, decoded on first use.
+    HRESULT EntryAt(std::uint32_t index, Entry** out) {
+        *out = nullptr;
+        if (index >= entries_.size()) return TYPE_E_ELEMENTNOTFOUND;
+        Slot& s = entries_[index];
+        if (!s.tried) {
+            s.tried = true;
+            auto e = std::make_unique<Entry>(this, index);
+            s.status = src_->GetType(index, &e->data);
+            if (SUCCEEDED(s.status) && e->data.memids.size() != std::size_t(e->data.cFuncs) + e->data.cVars)
+                s.status = TYPE_E_INVDATAREAD;
+            if (SUCCEEDED(s.status)) s.entry = std::move(e);
+        }
+        if (FAILED(s.status)) return s.status;
+        *out = s.entry.get();
+        return S_OK;
+    }
+
+    // Where a reference of this library's leads: the entry (possibly in another library) and the
+    // view it is reached as.
+    HRESULT Resolve(HREFTYPE href, Entry** out) {
+        *out = nullptr;
+        if (href >= kForeignBase && href != kTwinHref) {
+            std::uint32_t slot = href - kForeignBase;
+            if (slot >= foreign_.size()) return TYPE_E_ELEMENTNOTFOUND;
+            return foreign_[slot].first->Resolve(foreign_[slot].second, out);
+        }
+        RefTarget t;
+        HRESULT hr = src_->ResolveRef(href, &t);
+        if (FAILED(hr)) return hr;
+        if (t.kind == RefTarget::Kind::Local) return EntryAt(t.index, out);
+        Library* other;
+        hr = Import(t.import, &other);
+        if (FAILED(hr)) return hr;
+        std::uint32_t index = t.index;
+        if (t.byGuid && !other->FindGuid(t.guid, &index)) return TYPE_E_ELEMENTNOTFOUND;
+        return other->EntryAt(index, out);
+    }
+
+    // This library's name for a reference of another library.
+    HREFTYPE ForeignHref(Library* other, HREFTYPE href) {
+        if (other == this) return href;
+        auto key = std::make_pair(other, href);
+        auto it = foreignIndex_.find(key);
+        if (it != foreignIndex_.end()) return kForeignBase + it->second;
+        if (foreign_.size() >= kMaxForeign) return kTwinHref - 1;  // resolves to nothing
+        std::uint32_t slot = std::uint32_t(foreign_.size());
+        foreign_.push_back(key);
+        foreignIndex_.emplace(key, slot);
+        return kForeignBase + slot;
+    }
+
+    static HRESULT GiveDoc(std::string_view name, std::string_view doc, DWORD helpContext, BSTR* pName, BSTR* pDoc,
+                           DWORD* pContext, BSTR* pHelpFile, std::string_view helpFile) {
+        if (pName) *pName = name.data() ? SysAllocStringUtf8(name) : nullptr;
+        if (pDoc) *pDoc = doc.data() ? SysAllocStringUtf8(doc) : nullptr;
+        if (pContext) *pContext = helpContext;
+        if (pHelpFile) *pHelpFile = helpFile.data() ? SysAllocStringUtf8(helpFile) : nullptr;
+        return S_OK;
+    }
+    HRESULT GiveDoc(std::string_view name, std::string_view doc, DWORD helpContext, BSTR* pName, BSTR* pDoc,
+                    DWORD* pContext, BSTR* pHelpFile) {
+        return GiveDoc(name, doc, helpContext, pName, pDoc, pContext, pHelpFile, lib_.helpFile);
+    }
+
+private:
+    ~Library() = default;
+
+    struct Slot {
+        bool tried = false;
+        HRESULT status = S_OK;
+        std::unique_ptr<Entry> entry;
+    };
+    struct ImportSlot {
+        bool tried = false;
+        HRESULT status = S_OK;
+        ComPtr<ITypeLib> lib;
+    };
+
+    bool FindGuid(const GUID& guid, std::uint32_t* index) {
+        if (!guidIndexed_) {
+            guidIndexed_ = true;
+            for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+                Entry* e;
+                if (SUCCEEDED(EntryAt(i, &e))) guidIndex_.emplace_back(e->data.guid, i);
+            }
+            std::stable_sort(guidIndex_.begin(), guidIndex_.end(),
+                             [](const auto& a, const auto& b) { return std::memcmp(&a.first, &b.first, sizeof(GUID)) < 0; });
+        }
+        auto it = std::lower_bound(guidIndex_.begin(), guidIndex_.end(), guid,
+                                   [](const auto& a, const GUID& g) { return std::memcmp(&a.first, &g, sizeof(GUID)) < 0; });
+        if (it == guidIndex_.end() || it->first != guid) return false;
+        *index = it->second;
+        return true;
+    }
+
+    HRESULT Import(std::uint32_t index, Library** out);
+
+    ULONG refs_ = 0;
+    std::unique_ptr<LibrarySource> src_;
+    std::string path_;
+    LibraryData lib_;
+    std::vector<Slot> entries_;
+    std::vector<ImportSlot> imports_;
+    std::vector<std::pair<Library*, HREFTYPE>> foreign_;
+    std::map<std::pair<Library*, HREFTYPE>, std::uint32_t> foreignIndex_;
+    std::vector<std::pair<GUID, std::uint32_t>> guidIndex_;
+    bool guidIndexed_ = false;
+};
+
+// ---- imports ----------------------------------------------------------------------------------
+
+// The file name an import recorded, without folder and without a "\N" resource suffix.
+std::string ImportFileName(std::string_view recorded, int* resource) {
+    *resource = 0;
+    std::size_t slash = recorded.find_last_of("\\/");
+    if (slash != std::string_view::npos && slash + 1 < recorded.size()) {
+        std::string_view tail = recorded.substr(slash + 1);
+        if (tail.size() <= 5 && std::all_of(tail.begin(), tail.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            *resource = std::atoi(std::string(tail).c_str());
+            recorded = recorded.substr(0, slash);
+            slash = recorded.find_last_of("\\/");
+        }
+    }
+    if (slash != std::string_view::npos) recorded = recorded.substr(slash + 1);
+    return std::string(recorded);
+}
+
+char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
+bool SameNameFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    return true;
+}
+
+// The file `name` in `dir`, matched exactly or else without regard to ASCII letter case.
+std::string FindBeside(const std::filesystem::path& dir, const std::string& name) {
+    std::error_code ec;
+    std::filesystem::path exact = dir / name;
+    if (std::filesystem::is_regular_file(exact, ec)) return exact.string();
+    std::filesystem::directory_iterator it(dir, ec), end;
+    int budget = 100000;  // a folder of this size is searched no further
+    for (; !ec && it != end && budget-- > 0; it.increment(ec)) {
+        std::string candidate = it->path().filename().string();
+        if (SameNameFolded(candidate, name) && it->is_regular_file(ec)) return it->path().string();
+    }
+    return std::string();
+}
+
+HRESULT Library::Import(std::uint32_t index, Library** out) {
+    *out = nullptr;
+    if (index >= imports_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    ImportSlot& s = imports_[index];
+    if (!s.tried) {
+        s.tried = true;
+        s.status = TYPE_E_CANTLOADLIBRARY;
+        ImportData imp;
+        HRESULT hr = src_->GetImport(index, &imp);
+        if (FAILED(hr)) {
+            s.status = hr;
+        } else if (g_importDepth >= kMaxImportDepth) {
+            s.status = TYPE_E_CANTLOADLIBRARY;
+            s.tried = false;  // may succeed when asked from less deep
+        } else {
+            ++g_importDepth;
+            BStr regPath;
+            if (QueryPathOfRegTypeLib(imp.guid, imp.majorVersion, imp.minorVersion, imp.lcid, regPath.Put()) == S_OK &&
+                !regPath.IsNull()) {
+                s.status = LoadTypeLib(regPath.Get(), s.lib.Put());
+            }
+            if (!s.lib) {
+                int resource = 0;
+                std::string name = ImportFileName(imp.fileName, &resource);
+                if (!name.empty() && !path_.empty()) {
+                    std::string found = FindBeside(std::filesystem::path(path_).parent_path(), name);
+                    if (!found.empty()) s.status = LoadTypeLibFromHostFile(found, resource, s.lib.Put());
+                }
+            }
+            --g_importDepth;
+            if (!s.lib && SUCCEEDED(s.status)) s.status = TYPE_E_CANTLOADLIBRARY;
+        }
+    }
+    if (!s.lib) return FAILED(s.status) ? s.status : TYPE_E_CANTLOADLIBRARY;
+    Library* other = dynamic_cast<Library*>(s.lib.Get());
+    if (!other) return TYPE_E_CANTLOADLIBRARY;
+    *out = other;
+    return S_OK;
+}
+
+// ---- blocks handed out ------------------------------------------------------------------------
+
+// One allocation holding a description and everything it points to.
+class Block {
+public:
+    void Reserve(std::size_t bytes) { size_ += Round(bytes); }
+    bool Allocate() {
+        base_ = static_cast<char*>(std::calloc(1, size_ ? size_ : 8));
+        return base_ != nullptr;
+    }
+    template <class T>
+    T* Take(std::size_t bytes = sizeof(T)) {
+        T* p = reinterpret_cast<T*>(base_ + used_);
+        used_ += Round(bytes);
+        return p;
+    }
+    char* Base() const { return base_; }
+
+private:
+    static std::size_t Round(std::size_t n) { return (n + 15) & ~std::size_t(15); }
+    char* base_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t used_ = 0;
+};
+
+std::size_t ArrayDescBytes(std::size_t dims) {
+    return offsetof(ARRAYDESC, rgbounds) + std::max<std::size_t>(dims, 1) * sizeof(SAFEARRAYBOUND);
+}
+
+// Space the nodes below `node` need (the node itself is embedded in its parent).
+bool MeasureType(const TypeTree& t, std::uint32_t node, int depth, Block* b) {
+    if (node >= t.nodes.size() || depth > kMaxTypeDepth) return false;
+    const TypeNode& n = t.nodes[node];
+    switch (n.vt) {
+    case VT_PTR:
+    case VT_SAFEARRAY:
+        b->Reserve(sizeof(TYPEDESC));
+        return MeasureType(t, n.child, depth + 1, b);
+    case VT_CARRAY:
+        if (std::size_t(n.firstBound) + n.dims > t.bounds.size()) return false;
+        b->Reserve(ArrayDescBytes(n.dims));
+        return MeasureType(t, n.child, depth + 1, b);
+    default:
+        return true;
+    }
+}
+
+void FillType(const TypeTree& t, std::uint32_t node, TYPEDESC* out, Block* b) {
+    const TypeNode& n = t.nodes[node];
+    out->vt = n.vt;
+    switch (n.vt) {
+    case VT_PTR:
+    case VT_SAFEARRAY:
+        out->lptdesc = b->Take<TYPEDESC>();
+        FillType(t, n.child, out->lptdesc, b);
+        break;
+    case VT_CARRAY: {
+        ARRAYDESC* a = b->Take<ARRAYDESC>(ArrayDescBytes(n.dims));
+        a->cDims = n.dims;
+        for (std::uint16_t i = 0; i < n.dims; ++i) a->rgbounds[i] = t.bounds[n.firstBound + i];
+        FillType(t, n.child, &a->tdescElem, b);
+        out->lpadesc = a;
+        break;
+    }
+    case VT_USERDEFINED:
+        out->hreftype = n.href;
+        break;
+    default:
+        out->lptdesc = nullptr;
+        break;
+    }
+}
+
+// A VARIANT as handed out: strings become BSTRs; kinds that would carry a pointer carry none.
+void FillValue(const ValueData& value, VARIANT* out) {
+    *out = value.v;
+    switch (out->vt) {
+    case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
+    case VT_ERROR: case VT_BOOL: case VT_DECIMAL: case VT_I1: case VT_UI1: case VT_UI2: case VT_UI4: case VT_I8:
+    case VT_UI8: case VT_INT: case VT_UINT: case VT_HRESULT:
+        break;
+    case VT_BSTR:
+        out->bstrVal = value.text.data() ? SysAllocStringUtf8(value.text) : nullptr;
+        break;
+    default: {
+        VARTYPE vt = out->vt;
+        VariantInit(out);
+        out->vt = vt;
+        break;
+    }
+    }
+}
+
+HRESULT BuildFuncDesc(const FuncData& f, FUNCDESC** out) {
+    Block b;
+    b.Reserve(sizeof(FUNCDESC));
+    b.Reserve(sizeof(ELEMDESC) * f.params.size());
+    if (!MeasureType(f.types, f.returnType, 0, &b)) return TYPE_E_INVDATAREAD;
+    for (const ParamData& p : f.params) {
+        if (!MeasureType(f.types, p.type, 0, &b)) return TYPE_E_INVDATAREAD;
+        if (p.hasDefault && (p.flags & PARAMFLAG_FHASDEFAULT)) b.Reserve(sizeof(PARAMDESCEX));
+    }
+    if (f.params.size() > 0x7FFF) return TYPE_E_INVDATAREAD;
+    if (!b.Allocate()) return E_OUTOFMEMORY;
+    auto* fd = b.Take<FUNCDESC>();
+    fd->memid = f.memid;
+    fd->funckind = f.funckind;
+    fd->invkind = f.invkind;
+    fd->callconv = f.callconv;
+    fd->cParams = SHORT(f.params.size());
+    fd->cParamsOpt = f.cParamsOpt;
+    fd->oVft = f.oVft;
+    fd->wFuncFlags = f.flags;
+    FillType(f.types, f.returnType, &fd->elemdescFunc.tdesc, &b);
+    if (!f.params.empty()) {
+        fd->lprgelemdescParam = b.Take<ELEMDESC>(sizeof(ELEMDESC) * f.params.size());
+        for (std::size_t i = 0; i < f.params.size(); ++i) {
+            const ParamData& p = f.params[i];
+            ELEMDESC& e = fd->lprgelemdescParam[i];
+            FillType(f.types, p.type, &e.tdesc, &b);
+            e.paramdesc.wParamFlags = p.flags;
+            if (p.hasDefault && (p.flags & PARAMFLAG_FHASDEFAULT)) {
+                auto* ex = b.Take<PARAMDESCEX>();
+                ex->cBytes = sizeof(PARAMDESCEX);
+                FillValue(p.defaultValue, &ex->varDefaultValue);
+                e.paramdesc.pparamdescex = ex;
+            }
+        }
+    }
+    *out = fd;
+    return S_OK;
+}
+
+// A function of a dual interface as its dispatch view shows it.
+void ToDispatchForm(FuncData* f) {
+    f->funckind = FUNC_DISPATCH;
+    f->callconv = CC_STDCALL;
+    f->oVft = 0;
+    // Locale parameters are supplied by the dispatch machinery, not by the caller.
+    f->params.erase(std::remove_if(f->params.begin(), f->params.end(),
+                                   [](const ParamData& p) { return (p.flags & PARAMFLAG_FLCID) != 0; }),
+                    f->params.end());
+    if (f->returnType < f->types.nodes.size() && f->types.nodes[f->returnType].vt == VT_HRESULT) {
+        std::uint32_t result = kNoNode;
+        if (!f->params.empty() && (f->params.back().flags & PARAMFLAG_FRETVAL)) {
+            std::uint32_t p = f->params.back().type;
+            if (p < f->types.nodes.size() && f->types.nodes[p].vt == VT_PTR) result = f->types.nodes[p].child;
+            f->params.pop_back();
+        }
+        if (result == kNoNode) {
+            TypeNode v;
+            v.vt = VT_VOID;
+            result = f->types.Add(v);
+        }
+        f->returnType = result;
+    }
+    if (f->cParamsOpt > SHORT(f->params.size())) f->cParamsOpt = SHORT(f->params.size());
+}
+
+// ---- TypeInfo ---------------------------------------------------------------------------------
+
+HRESULT TypeInfo::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
+        *ppv = static_cast<ITypeInfo*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+// A type info lives as long as its library; references to it count on the library.
+ULONG TypeInfo::AddRef() { return entry_->lib->AddRef(); }
+ULONG TypeInfo::Release() { return entry_->lib->Release(); }
+
+bool TypeInfo::IsDispatchView() const { return view_ == View::Listed && entry_->data.dual; }
+
+// The dispatch view's function list: the functions of every interface of the chain, the root's
+// first. A part of the chain that cannot be reached (an import not found) is left out.
+void BuildDispatchView(Entry* e) {
+    if (e->dispBuilt) return;
+    e->dispBuilt = true;
+    std::vector<Entry*> chain{e};
+    Entry* at = e;
+    while (chain.size() < std::size_t(kMaxInheritance) && !at->data.impls.empty()) {
+        Entry* base;
+        if (FAILED(at->lib->Resolve(at->data.impls[0].href, &base))) break;
+        if (std::find(chain.begin(), chain.end(), base) != chain.end()) break;  // cyclic
+        if (base->data.kind != TKIND_INTERFACE) break;
+        chain.push_back(base);
+        at = base;
+    }
+    std::size_t total = 0;
+    for (Entry* c : chain) total += c->data.cFuncs;
+    total = std::min<std::size_t>(total, 0xFFFF);
+    e->disp.reserve(total);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+        for (std::uint32_t i = 0; i < (*it)->data.cFuncs && e->disp.size() < total; ++i) e->disp.push_back({*it, i});
+    e->dispByMemid.reserve(e->disp.size() + e->data.cVars);
+    for (std::uint32_t i = 0; i < e->disp.size(); ++i)
+        e->dispByMemid.emplace_back(e->disp[i].owner->data.memids[e->disp[i].index], i);
+    for (std::uint32_t i = 0; i < e->data.cVars; ++i)
+        e->dispByMemid.emplace_back(e->data.memids[e->data.cFuncs + i], std::uint32_t(e->disp.size()) + i);
+    BuildIndex(&e->dispByMemid);
+}
+
+void BuildMemidIndex(Entry* e) {
+    if (e->indexed) return;
+    e->indexed = true;
+    e->byMemid.reserve(e->data.memids.size());
+    for (std::uint32_t i = 0; i < e->data.memids.size(); ++i) e->byMemid.emplace_back(e->data.memids[i], i);
+    BuildIndex(&e->byMemid);
+}
+
+// Function `index` of the view, in the form it shows, with references named for `self`.
+HRESULT ViewFunc(Entry* self, bool dispatchView, std::uint32_t index, FuncData* f, bool namesOnly) {
+    f->Clear();
+    if (!dispatchView) {
+        if (index >= self->data.cFuncs) return TYPE_E_ELEMENTNOTFOUND;
+        return self->lib->Source().GetFunc(self->index, self->data, index, f, namesOnly);
+    }
+    BuildDispatchView(self);
+    if (index >= self->disp.size()) return TYPE_E_ELEMENTNOTFOUND;
+    const DispFunc& d = self->disp[index];
+    HRESULT hr = d.owner->lib->Source().GetFunc(d.owner->index, d.owner->data, d.index, f, namesOnly);
+    if (FAILED(hr)) return hr;
+    if (d.owner->lib != self->lib)
+        for (TypeNode& n : f->types.nodes)
+            if (n.vt == VT_USERDEFINED) n.href = self->lib->ForeignHref(d.owner->lib, n.href);
+    ToDispatchForm(f);
+    return S_OK;
+}
+
+thread_local FuncData t_func;
+
+HRESULT TypeInfo::GetTypeAttr(TYPEATTR** ppTypeAttr) {
+    if (!ppTypeAttr) return E_INVALIDARG;
+    *ppTypeAttr = nullptr;
+    const TypeData& d = entry_->data;
+    Block b;
+    b.Reserve(sizeof(TYPEATTR));
+    bool alias = d.kind == TKIND_ALIAS && d.aliasType != kNoNode;
+    if (alias && !MeasureType(d.aliasTypes, d.aliasType, 0, &b)) return TYPE_E_INVDATAREAD;
+    if (!b.Allocate()) return E_OUTOFMEMORY;
+    auto* a = b.Take<TYPEATTR>();
+    a->guid = d.guid;
+    a->lcid = d.lcid;
+    a->memidConstructor = MEMBERID_NIL;
+    a->memidDestructor = MEMBERID_NIL;
+    a->cbSizeInstance = d.cbSizeInstance;
+    a->typekind = d.kind;
+    a->cFuncs = d.cFuncs;
+    a->cVars = d.cVars;
+    a->cImplTypes = WORD(d.impls.size());
+    a->cbSizeVft = d.cbSizeVft;
+    a->cbAlignment = d.cbAlignment;
+    a->wTypeFlags = d.flags;
+    a->wMajorVerNum = d.majorVersion;
+    a->wMinorVerNum = d.minorVersion;
+    if (IsDispatchView()) {
+        BuildDispatchView(entry_);
+        ULONG ptr = entry_->lib->PointerSize();
+        a->typekind = TKIND_DISPATCH;
+        a->cFuncs = WORD(entry_->disp.size());
+        a->cImplTypes = 1;
+        a->cbSizeVft = WORD(7 * ptr);
+        a->cbSizeInstance = ptr;
+        a->wTypeFlags = WORD(d.flags & ~TYPEFLAG_FOLEAUTOMATION);
+    }
+    if (alias) FillType(d.aliasTypes, d.aliasType, &a->tdescAlias, &b);
+    *ppTypeAttr = a;
+    return S_OK;
+}
+
+HRESULT TypeInfo::GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) {
+    if (!ppFuncDesc) return E_INVALIDARG;
+    *ppFuncDesc = nullptr;
+    FuncData& f = t_func;
+    HRESULT hr = ViewFunc(entry_, IsDispatchView(), index, &f, false);
+    if (FAILED(hr)) return hr;
+    return BuildFuncDesc(f, ppFuncDesc);
+}
+
+void TypeInfo::ReleaseFuncDesc(FUNCDESC* fd) {
+    if (!fd) return;
+    for (SHORT i = 0; i < fd->cParams; ++i) {
+        PARAMDESC& p = fd->lprgelemdescParam[i].paramdesc;
+        if ((p.wParamFlags & PARAMFLAG_FHASDEFAULT) && p.pparamdescex) VariantClear(&p.pparamdescex->varDefaultValue);
+    }
+    std::free(fd);
+}
+
+HRESULT TypeInfo::GetVarDesc(UINT index, VARDESC** ppVarDesc) {
+    if (!ppVarDesc) return E_INVALIDARG;
+    *ppVarDesc = nullptr;
+    const TypeData& d = entry_->data;
+    if (index >= d.cVars) return TYPE_E_ELEMENTNOTFOUND;
+    VarData v;
+    HRESULT hr = entry_->lib->Source().GetVar(entry_->index, d, index, &v);
+    if (FAILED(hr)) return hr;
+    Block b;
+    b.Reserve(sizeof(VARDESC));
+    if (!MeasureType(v.types, v.type, 0, &b)) return TYPE_E_INVDATAREAD;
+    bool constant = v.varkind == VAR_CONST && v.hasValue;
+    if (constant) b.Reserve(sizeof(VARIANT));
+    if (!b.Allocate()) return E_OUTOFMEMORY;
+    auto* vd = b.Take<VARDESC>();
+    vd->memid = v.memid;
+    vd->varkind = v.varkind;
+    vd->wVarFlags = v.flags;
+    FillType(v.types, v.type, &vd->elemdescVar.tdesc, &b);
+    if (constant) {
+        vd->lpvarValue = b.Take<VARIANT>();
+        FillValue(v.value, vd->lpvarValue);
+    } else if (v.varkind != VAR_CONST) {
+        vd->oInst = v.oInst;
+    }
+    *ppVarDesc = vd;
+    return S_OK;
+}
+
+void TypeInfo::ReleaseVarDesc(VARDESC* vd) {
+    if (!vd) return;
+    if (vd->varkind == VAR_CONST && vd->lpvarValue) VariantClear(vd->lpvarValue);
+    std::free(vd);
+}
+
+HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
+    if (!pcNames || (!rgBstrNames && cMaxNames)) return E_INVALIDARG;
+    *pcNames = 0;
+    bool dispatchView = IsDispatchView();
+    const TypeData& d = entry_->data;
+    std::uint32_t at;
+    std::uint32_t funcs;
+    if (dispatchView) {
+        BuildDispatchView(entry_);
+        if (!FindMemid(entry_->dispByMemid, memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
+        funcs = std::uint32_t(entry_->disp.size());
+    } else {
+        BuildMemidIndex(entry_);
+        if (!FindMemid(entry_->byMemid, memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
+        funcs = d.cFuncs;
+    }
+    if (at < funcs) {
+        FuncData& f = t_func;
+        HRESULT hr = ViewFunc(entry_, dispatchView, at, &f, true);
+        if (FAILED(hr)) return hr;
+        UINT n = 0;
+        if (n < cMaxNames) rgBstrNames[n++] = SysAllocStringUtf8(f.name);
+        for (const ParamData& p : f.params) {
+            if (n >= cMaxNames || !p.name.data()) break;
+            rgBstrNames[n++] = SysAllocStringUtf8(p.name);
+        }
+        *pcNames = n;
+        return S_OK;
+    }
+    VarData v;
+    HRESULT hr = entry_->lib->Source().GetVar(entry_->index, d, at - funcs, &v);
+    if (FAILED(hr)) return hr;
+    if (cMaxNames) {
+        rgBstrNames[0] = SysAllocStringUtf8(v.name);
+        *pcNames = 1;
+    }
+    return S_OK;
+}
+
+HRESULT TypeInfo::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
+    if (!pRefType) return E_INVALIDARG;
+    *pRefType = 0;
+    const TypeData& d = entry_->data;
+    if (IsDispatchView()) {
+        if (index == UINT(-1)) {
+            *pRefType = kTwinHref;
+            return S_OK;
+        }
+        if (index != 0 || !entry_->lib->Data().hasDispatchRef) return TYPE_E_ELEMENTNOTFOUND;
+        *pRefType = entry_->lib->Data().dispatchRef;
+        return S_OK;
+    }
+    if (index >= d.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *pRefType = d.impls[index].href;
+    return S_OK;
+}
+
+HRESULT TypeInfo::GetImplTypeFlags(UINT index, INT* pImplTypeFlags) {
+    if (!pImplTypeFlags) return E_INVALIDARG;
+    *pImplTypeFlags = 0;
+    const TypeData& d = entry_->data;
+    if (IsDispatchView()) return index == 0 ? S_OK : TYPE_E_ELEMENTNOTFOUND;
+    if (index >= d.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *pImplTypeFlags = d.impls[index].flags;
+    return S_OK;
+}
+
+HRESULT TypeInfo::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
+    if (!ppTInfo) return E_INVALIDARG;
+    *ppTInfo = nullptr;
+    if (hRefType == kTwinHref) {
+        if (!entry_->data.dual) return TYPE_E_ELEMENTNOTFOUND;
+        TypeInfo* other = view_ == View::Listed ? &entry_->iface : &entry_->listed;
+        other->AddRef();
+        *ppTInfo = other;
+        return S_OK;
+    }
+    Entry* target;
+    HRESULT hr = entry_->lib->Resolve(hRefType, &target);
+    if (FAILED(hr)) return hr;
+    target->listed.AddRef();
+    *ppTInfo = &target->listed;
+    return S_OK;
+}
+
+HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                                   BSTR* pBstrHelpFile) {
+    if (pBstrName) *pBstrName = nullptr;
+    if (pBstrDocString) *pBstrDocString = nullptr;
+    if (pdwHelpContext) *pdwHelpContext = 0;
+    if (pBstrHelpFile) *pBstrHelpFile = nullptr;
+    const TypeData& d = entry_->data;
+    Library* lib = entry_->lib;
+    if (memid == MEMBERID_NIL) return lib->GiveDoc(d.name, d.doc, d.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
+    bool dispatchView = IsDispatchView();
+    std::uint32_t at;
+    std::uint32_t funcs;
+    if (dispatchView) {
+        BuildDispatchView(entry_);
+        if (!FindMemid(entry_->dispByMemid, memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
+        funcs = std::uint32_t(entry_->disp.size());
+    } else {
+        BuildMemidIndex(entry_);
+        if (!FindMemid(entry_->byMemid, memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
+        funcs = d.cFuncs;
+    }
+    if (at < funcs) {
+        FuncData& f = t_func;
+        HRESULT hr = ViewFunc(entry_, dispatchView, at, &f, false);
+        if (FAILED(hr)) return hr;
+        Library* owner = dispatchView ? entry_->disp[at].owner->lib : lib;
+        return Library::GiveDoc(f.name, f.doc, f.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile,
+                                owner->Data().helpFile);
+    }
+    VarData v;
+    HRESULT hr = lib->Source().GetVar(entry_->index, d, at - funcs, &v);
+    if (FAILED(hr)) return hr;
+    return lib->GiveDoc(v.name, v.doc, v.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
+}
+
+HRESULT TypeInfo::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
+    if (ppTLib) {
+        *ppTLib = entry_->lib;
+        entry_->lib->AddRef();
+    }
+    if (pIndex) *pIndex = entry_->index;
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT CreateTypeLib(std::unique_ptr<LibrarySource> source, std::string hostPath, ITypeLib** pptlib) {
+    *pptlib = nullptr;
+    auto* lib = new (std::nothrow) Library(std::move(source), std::move(hostPath));
+    if (!lib) return E_OUTOFMEMORY;
+    lib->AddRef();
+    HRESULT hr = lib->Init();
+    if (FAILED(hr)) {
+        lib->Release();
+        return hr;
+    }
+    *pptlib = lib;
+    return S_OK;
+}
+
+}  // namespace tlb

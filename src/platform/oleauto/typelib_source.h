@@ -1,0 +1,188 @@
+// The format-neutral core of the type-library service.
+//
+// How a file format plugs in:
+//  * A format provides a `LibrarySource`: an object over the library's bytes (owned by it)
+//    that answers a few questions in the neutral terms below. It is created by the format's
+//    open function, listed in typelib_load.cpp, which checks the bytes' signature and indexes
+//    the file cheaply; nothing is decoded at that point.
+//  * The generic `ITypeLib`/`ITypeInfo` implementation (typelib_impl.cpp) asks the source for
+//    the library attributes once, for a type's `TypeData` the first time the type is used, and
+//    for a single function or variable (`FuncData`/`VarData`) each time one is needed. It builds
+//    every block it hands out (TYPEATTR, FUNCDESC, VARDESC, TLIBATTR, BSTRs) from these, resolves
+//    HREFTYPEs through `ResolveRef`, loads imported libraries, and makes the dispatch view of
+//    dual interfaces. A source never allocates platform blocks and never loads other files.
+//  * Every read a source makes is bounds-checked against its bytes; a damaged item makes that
+//    call fail with a status (TYPE_E_INVDATAREAD, TYPE_E_ELEMENTNOTFOUND ...), nothing more.
+//  * Texts are views into memory the source owns (normally its bytes), in the library's 8-bit
+//    encoding, read as UTF-8. A view whose data() is null is a missing text.
+//  * HREFTYPE values are the source's own, below 0x80000000; the values from 0x80000000 up are
+//    reserved for the generic layer.
+#pragma once
+
+#include "platform/oleauto/oleauto.h"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace tlb {
+
+constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
+
+// Deeper type descriptions than this are treated as damaged (they are also how a cycle shows).
+constexpr int kMaxTypeDepth = 64;
+
+// One node of a type description; nodes refer to each other by index in their TypeTree.
+struct TypeNode {
+    VARTYPE vt = VT_EMPTY;
+    std::uint16_t dims = 0;          // VT_CARRAY: number of bounds
+    std::uint32_t child = kNoNode;   // VT_PTR, VT_SAFEARRAY, VT_CARRAY: the element type
+    std::uint32_t firstBound = 0;    // VT_CARRAY: index of the first bound in `bounds`
+    HREFTYPE href = 0;               // VT_USERDEFINED
+};
+
+// The type descriptions of one member or alias.
+struct TypeTree {
+    std::vector<TypeNode> nodes;
+    std::vector<SAFEARRAYBOUND> bounds;
+
+    void Clear() { nodes.clear(); bounds.clear(); }
+    std::uint32_t Add(const TypeNode& n) { nodes.push_back(n); return std::uint32_t(nodes.size() - 1); }
+};
+
+// A constant or a parameter's default value. `v` holds the type and any scalar; for VT_BSTR
+// the string is `text` (null data: a null string) and v.bstrVal stays null.
+struct ValueData {
+    VARIANT v{};
+    std::string_view text;
+};
+
+struct ParamData {
+    std::uint32_t type = kNoNode;  // root node in the member's TypeTree
+    USHORT flags = 0;              // PARAMFLAG_*
+    std::string_view name;
+    bool hasDefault = false;       // a default value is present (also needs PARAMFLAG_FHASDEFAULT)
+    ValueData defaultValue;
+};
+
+struct FuncData {
+    MEMBERID memid = MEMBERID_NIL;
+    FUNCKIND funckind = FUNC_PUREVIRTUAL;
+    INVOKEKIND invkind = INVOKE_FUNC;
+    CALLCONV callconv = CC_STDCALL;
+    SHORT cParamsOpt = 0;
+    SHORT oVft = 0;
+    WORD flags = 0;                // FUNCFLAG_*
+    std::uint32_t returnType = kNoNode;
+    std::vector<ParamData> params;
+    TypeTree types;
+    std::string_view name, doc;
+    DWORD helpContext = 0;
+    DWORD helpStringContext = 0;
+
+    // Empties it for the next member, keeping the vectors' storage.
+    void Clear() {
+        std::vector<ParamData> p = std::move(params);
+        TypeTree t = std::move(types);
+        *this = FuncData();
+        p.clear();
+        t.Clear();
+        params = std::move(p);
+        types = std::move(t);
+    }
+};
+
+struct VarData {
+    MEMBERID memid = MEMBERID_NIL;
+    VARKIND varkind = VAR_PERINSTANCE;
+    WORD flags = 0;                // VARFLAG_*
+    ULONG oInst = 0;               // VAR_PERINSTANCE, VAR_DISPATCH
+    bool hasValue = false;         // VAR_CONST
+    ValueData value;
+    std::uint32_t type = kNoNode;
+    TypeTree types;
+    std::string_view name, doc;
+    DWORD helpContext = 0;
+    DWORD helpStringContext = 0;
+};
+
+struct ImplData {
+    HREFTYPE href = 0;
+    INT flags = 0;                 // IMPLTYPEFLAG_*
+};
+
+// What the library keeps of one type for its whole life: attributes, implemented types and the
+// member ids (functions first, then variables), which is all lookups by member id need.
+//
+// A dual interface is described by its interface side: `dual` set, kind TKIND_INTERFACE, its own
+// functions in vtable form, `impls` its base interface. The library lists it as TKIND_DISPATCH;
+// the generic layer builds that dispatch view (inherited functions first, dispatch form).
+struct TypeData {
+    TYPEKIND kind = TKIND_MAX;
+    bool dual = false;
+    GUID guid{};
+    LCID lcid = 0;
+    WORD flags = 0;                // TYPEFLAG_*
+    WORD majorVersion = 0, minorVersion = 0;
+    ULONG cbSizeInstance = 0;
+    WORD cbAlignment = 0;
+    WORD cbSizeVft = 0;
+    WORD cFuncs = 0, cVars = 0;
+    std::vector<ImplData> impls;
+    std::vector<MEMBERID> memids;  // cFuncs + cVars entries
+    TypeTree aliasTypes;           // TKIND_ALIAS
+    std::uint32_t aliasType = kNoNode;
+    std::string_view name, doc;
+    DWORD helpContext = 0;
+    DWORD helpStringContext = 0;
+};
+
+struct LibraryData {
+    GUID guid{};
+    LCID lcid = 0;
+    SYSKIND syskind = SYS_WIN32;
+    WORD majorVersion = 0, minorVersion = 0;
+    WORD flags = 0;                // LIBFLAG_*, as the platform reports them
+    std::string_view name, doc, helpFile;
+    DWORD helpContext = 0;
+    bool hasDispatchRef = false;   // IDispatch, which dispatch interfaces implement
+    HREFTYPE dispatchRef = 0;
+};
+
+// A library this one imports types from.
+struct ImportData {
+    GUID guid{};
+    WORD majorVersion = 0, minorVersion = 0;
+    LCID lcid = 0;
+    std::string_view fileName;     // as recorded, usually without a folder
+};
+
+// Where an HREFTYPE leads.
+struct RefTarget {
+    enum class Kind { Local, Imported };
+    Kind kind = Kind::Local;
+    std::uint32_t index = 0;       // Local: type index; Imported with !byGuid: type index there
+    std::uint32_t import = 0;      // Imported: index of the ImportData
+    bool byGuid = false;           // Imported: find the type by `guid`
+    GUID guid{};
+};
+
+class LibrarySource {
+public:
+    virtual ~LibrarySource() = default;
+
+    virtual HRESULT GetLibrary(LibraryData* out) = 0;
+    virtual std::uint32_t TypeCount() = 0;
+    virtual HRESULT GetType(std::uint32_t index, TypeData* out) = 0;
+    // `type` is what GetType gave for `typeIndex`. With `namesOnly`, only memid, name and the
+    // parameters' names need to be filled.
+    virtual HRESULT GetFunc(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index,
+                            FuncData* out, bool namesOnly) = 0;
+    virtual HRESULT GetVar(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index,
+                           VarData* out) = 0;
+    virtual HRESULT ResolveRef(HREFTYPE href, RefTarget* out) = 0;
+    virtual std::uint32_t ImportCount() = 0;
+    virtual HRESULT GetImport(std::uint32_t index, ImportData* out) = 0;
+};
+
+}  // namespace tlb
