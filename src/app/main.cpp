@@ -1,16 +1,19 @@
 // quibrel-browser: the type library browser.
-#include <QApplication>
-#include <QMainWindow>
-#include <QMenuBar>
+#include "app/application.h"
+#include "app/mainform.h"
+
+#include <QScreen>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Quibrel Type Library Browser");
-    QMainWindow w;
-    w.setWindowTitle("Quibrel Type Library Browser");
-    w.menuBar()->addMenu("&File");
-    w.menuBar()->addMenu("&Edit");
-    w.menuBar()->addMenu("&View");
-    w.show();
+    TApplication app(argc, argv);
+    SetUpApplicationFont();
+    TMainForm mainForm(QApplication::arguments().mid(1));
+    // Centred on the screen when it first shows.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = mainForm.frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        mainForm.move(frame.topLeft());
+    }
+    mainForm.show();
     return app.exec();
 }

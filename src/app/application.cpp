@@ -1,0 +1,77 @@
+// Application title, font, hourglass and central error handler.
+#include "app/application.h"
+
+#include "app/util.h"
+
+#include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+#include <QMessageBox>
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QString::fromLatin1(ApplicationTitle));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+    return false;
+}
+
+std::function<void(const QString&)>& ErrorSink() {
+    static std::function<void(const QString&)> sink;
+    return sink;
+}
+
+void ShowException(const std::exception& e) {
+    QString message;
+    if (auto* b = dynamic_cast<const EBrowserError*>(&e))
+        message = b->Message();
+    else
+        message = QString::fromUtf8(e.what());
+    const QString text = ErrorBoxText(message);
+    if (ErrorSink()) {
+        ErrorSink()(text);
+        return;
+    }
+    QMessageBox::critical(QApplication::activeWindow(), QString::fromLatin1(ApplicationTitle), text);
+}
+
+void RunGuarded(const std::function<void()>& command) {
+    try {
+        command();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+}
+
+void SetUpApplicationFont() {
+    static const char* const candidates[] = {"/usr/share/wine/fonts/tahoma.ttf",
+                                             "/usr/share/fonts/truetype/wine/tahoma.ttf"};
+    QString family;
+    for (const char* path : candidates) {
+        if (!QFile::exists(QString::fromLatin1(path))) continue;
+        int id = QFontDatabase::addApplicationFont(QString::fromLatin1(path));
+        if (id >= 0 && !QFontDatabase::applicationFontFamilies(id).isEmpty()) {
+            family = QFontDatabase::applicationFontFamilies(id).first();
+            break;
+        }
+    }
+    QFont font;
+    if (!family.isEmpty()) {
+        font = QFont(family);
+        font.setPixelSize(11);
+    } else {
+        // DejaVu Sans is wider than Tahoma: one pixel smaller keeps the captions inside.
+        font = QFont(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(10);
+    }
+    font.setHintingPreference(QFont::PreferFullHinting);
+    QApplication::setFont(font);
+}
+
+THourglass::THourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+THourglass::~THourglass() { QApplication::restoreOverrideCursor(); }

@@ -1,0 +1,203 @@
+// TMainForm: the browser's main window. It owns the browsing state (the open library's class
+// and member rows, the event-interface and hidden-method sets, the table of types of other
+// libraries), the documentation pane, the icons and the menus.
+//
+// The implementation is split by concern: mainform.cpp (window, start-up, open commands,
+// shutdown), mainform_lists.cpp (class and member lists), mainform_doc.cpp (descriptions and
+// the documentation pane), mainform_pending.cpp (commands whose behaviour comes with the other
+// windows and the edit commands).
+#pragma once
+
+#include "app/util.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <QTreeWidgetItem>
+
+#include <array>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+class QAction;
+class QEvent;
+class QFileDialog;
+class QGroupBox;
+class QKeyEvent;
+class QMenu;
+class QMenuBar;
+class QTreeWidget;
+class TDocPane;
+
+namespace Ui {
+class TMainForm;
+}
+
+// Orders names ignoring letter case (the sets and tables of the main window).
+struct CaseInsensitiveLess {
+    bool operator()(const QString& a, const QString& b) const {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    }
+};
+using TNameSet = std::set<QString, CaseInsensitiveLess>;
+
+// One row of lvClasses. It owns one counted reference to its type; the reference is given up
+// when the row is deleted, by whatever deletes it, and only once.
+class TClassRow : public QTreeWidgetItem {
+public:
+    TClassRow(const QString& caption, EntityIcon icon, ComPtr<ITypeInfo> typeInfo);
+    QString Caption() const { return text(0); }
+
+    EntityIcon Icon;
+    ComPtr<ITypeInfo> TypeInfo;
+};
+
+// One row of lvMembers. The data word packs the index (low 16 bits) and the flags (high 16
+// bits); the full index is kept beside it so that a member past 65535 is still found.
+class TMemberRow : public QTreeWidgetItem {
+public:
+    TMemberRow(const QString& caption, EntityIcon icon, int index, quint16 flags);
+    QString Caption() const { return text(0); }
+    quint32 DataWord() const { return quint32(Index & 0xFFFF) | (quint32(Flags) << 16); }
+    bool Checked() const { return checkState(0) == Qt::Checked; }
+
+    EntityIcon Icon;
+    int Index;
+    quint16 Flags;
+    bool Ghosted = false;
+};
+
+// Member flags.
+enum : quint16 {
+    mfMethod = 1,
+    mfGet = 2,
+    mfPut = 4,
+    mfPutRef = 8,
+    mfEvent = 16,
+};
+
+class TMainForm : public QMainWindow, public ExternalTypeRegistry {
+    Q_OBJECT
+
+public:
+    // Builds the window and runs FormCreate with the command-line arguments (library file,
+    // class name, member name; the program's own name not included).
+    explicit TMainForm(const QStringList& arguments = QStringList(), QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // ---- components ----------------------------------------------------------------------
+    QMenuBar* mnuMain;
+    QMenu *miFile, *miEdit, *miView;
+    QAction *miOpen, *miOpenFile, *miResolve, *miExit;
+    QAction *miCopy, *miCopyAll, *miSearch;
+    QAction *miHistory, *miLegend;
+    QGroupBox *gbTypeLib, *gbClasses, *gbEntity;
+    QTreeWidget *lvTypeLib, *lvClasses, *lvMembers;
+    TDocPane* txtDoc;
+    // Pop-up menu of the three lists.
+    QMenu* pmEdit;
+    QAction *miCopy1, *miCopyAll1, *miSpace, *miCheckAll, *miUncheckAll;
+    QFileDialog *dlgOpen, *dlgSave;
+    // The ten list images, indexed by EntityIcon.
+    std::array<QIcon, EntityIconCount> ilMain;
+
+    // ---- browsing state ------------------------------------------------------------------
+    ComPtr<ITypeLib> FTypeLib;            // only while OpenTypeLib runs
+    TNameSet FEventInterfaces;            // source dispatch interfaces of the open library's coclasses
+    TNameSet FHiddenMethods;              // IUnknown and IDispatch methods, never listed
+    std::map<QString, int, CaseInsensitiveLess> FExternalTypes;  // qualified name -> FExternalLibraries index
+    QStringList FExternalLibraries;       // paths of the libraries of FExternalTypes
+
+    // ---- start-up, shutdown, File and View commands (mainform.cpp) -------------------------
+    void FormCreate(const QStringList& arguments);
+    void FormClose();
+    void miOpenClick();       // comes with the registered-library dialog
+    void miOpenFileClick();
+    void mruTypeLibMRUItemClick(QObject* sender, const QString& fileName);
+    void miResolveClick();    // comes with the ProgID dialog
+    void miExitClick();
+    void miHistoryClick();    // comes with the history window
+    void miLegendClick();     // comes with the legend window
+    // Opens a library; throws EBrowserError when it cannot be loaded, leaving everything as it was.
+    void OpenTypeLib(const QString& path);
+    // OpenTypeLib under the hourglass, for the open commands.
+    void OpenTypeLibWithHourglass(const QString& path);
+
+    // ---- class and member lists (mainform_lists.cpp) ---------------------------------------
+    void ListClasses();
+    void CollectEventInterfaces(ITypeInfo* coclass);
+    void lvClassesChange(QTreeWidgetItem* item);
+    void lvClassesDeletion(QTreeWidgetItem* item);
+    void lvClassesEnter();
+    void ListCoClassInterfaces(ITypeInfo* ti);
+    void ListEvents(ITypeInfo* ti);
+    void ListInterfaceMembers(ITypeInfo* ti);
+    void ListConstants(ITypeInfo* ti);
+    void ListFields(ITypeInfo* ti);
+    void lvMembersChange(QTreeWidgetItem* item);
+    void lvMembersEnter();
+    TClassRow* SelectedClassRow() const;
+    TMemberRow* SelectedMemberRow() const;
+    TClassRow* ClassRow(int index) const;
+    TMemberRow* MemberRow(int index) const;
+    // True while the member list shows check boxes (an event interface is selected).
+    bool MembersHaveCheckBoxes() const { return FMembersCheckBoxes; }
+
+    // ---- descriptions and the documentation pane (mainform_doc.cpp) -----------------------
+    void ShowClassDocumentation();
+    void DescribeCoClassInterface(TClassRow* classRow, TMemberRow* memberRow);
+    void DescribeInterfaceMember(ITypeInfo* ti, TMemberRow* memberRow);
+    void DescribeConstant(ITypeInfo* ti, TMemberRow* memberRow);
+    void DescribeField(ITypeInfo* ti, TMemberRow* memberRow);
+    bool IsEventInterface(const QString& className) const;
+    // Selects every class row named className (letter case ignored) and then every member
+    // row named memberName; does not move the focus or record history.
+    void SelectByNames(const QString& className, const QString& memberName);
+    bool IsExternalTypeKnown(const QString& qualifiedName) const override;
+    void RegisterExternalType(const QString& qualifiedName, const QString& libraryPath) override;
+
+    // ---- navigation and edit commands (bodies come with their windows; mainform_pending.cpp)
+    void txtDocHotSpotClick(const QString& hotSpot);
+    void RecordHistory();
+    void OpenExternalType(const QString& qualifiedName);
+    void miEditClick();
+    void miCopyClick();
+    void miCopyAllClick();
+    void miCheckAllClick();
+    void miUncheckAllClick();
+    void miSearchClick();
+    // Keys of both lists; true when the key was consumed.
+    bool lvClassesKeyDown(QKeyEvent* event);
+    bool lvMembersKeyPress(QKeyEvent* event);
+    void lvMembersDblClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Tool windows and the recent-file list, when they exist (mainform_pending.cpp).
+    void AddRecentFile(const QString& path);
+    void ResetSearchWindow();
+    void ClearHistoryWindow();
+
+    void CreateComponents();
+    void ConnectHandlers();
+    void DeleteMemberRows();
+    void DeleteClassRows();
+    void AddMemberRow(TMemberRow* row) { FNewMembers.push_back(row); }
+    void InsertNewMembers();
+    void SelectRow(QTreeWidget* list, QTreeWidgetItem* row);
+
+    std::unique_ptr<Ui::TMainForm> ui;
+    bool FClassesChangeAttached = true;
+    bool FMembersChangeAttached = true;
+    bool FMembersCheckBoxes = false;
+    bool FClosed = false;
+    // Rows made by a listing, inserted sorted in one step.
+    std::vector<TMemberRow*> FNewMembers;
+};
+
+// The main window of the program, when it exists.
+extern TMainForm* MainForm;
