@@ -1,0 +1,81 @@
+#include "regtest.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+namespace {
+
+struct Outcome {
+    int exit;
+    std::string out, err;
+};
+
+}  // namespace
+
+class RegistryCliTest : public RegistryTest {
+protected:
+    Outcome Tlb(const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());  // our folders and prefix
+        p.start(QUIBREL_TLB, args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return {p.exitCode(), p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
+    }
+};
+
+TEST_F(RegistryCliTest, RegisterListUnregister) {
+    if (!LoaderAvailable()) GTEST_SKIP() << "LoadTypeLib cannot read libraries yet";
+    const std::string shared = QUIBREL_FIXTURE_DIR "/QuibrelShared.tlb";
+    const std::string events = QUIBREL_FIXTURE_DIR "/QuibrelEvents.tlb";
+    Outcome r = Tlb({"register", QString::fromStdString(shared)});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "registered QuibrelShared {7A0C5E00-1F2B-4C3D-8E9F-000000100000} 1.2 " + shared + "\n");
+    ASSERT_EQ(Tlb({"register", QString::fromStdString(events)}).exit, 0);
+
+    const std::string version = "TypeLib\\{7A0C5E00-1F2B-4C3D-8E9F-000000100000}\\1.2";
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, version.c_str()), "Quibrel shared test types");
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, (version + "\\409\\win32").c_str()), shared);
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, (version + "\\409\\win64").c_str()), shared);
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, (version + "\\HELPDIR").c_str()), QUIBREL_FIXTURE_DIR);
+    const std::string itf = "Interface\\{7A0C5E00-1F2B-4C3D-8E9F-000000100003}";  // ISharedThing, dual
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, itf.c_str()), "ISharedThing");
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, (itf + "\\TypeLib").c_str()), "{7A0C5E00-1F2B-4C3D-8E9F-000000100000}");
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, (itf + "\\TypeLib").c_str(), "Version"), "1.2");
+
+    // Sorted by description.
+    r = Tlb({"registered"});
+    EXPECT_EQ(r.out, "Quibrel events with many parameters\t" + events + "\nQuibrel shared test types\t" + shared + "\n");
+
+    ASSERT_EQ(Tlb({"unregister", QString::fromStdString(shared)}).exit, 0);
+    ScopedHKEY k;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "TypeLib\\{7A0C5E00-1F2B-4C3D-8E9F-000000100000}", 0, KEY_READ, k.Put()),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, itf.c_str(), 0, KEY_READ, k.Put()), ERROR_FILE_NOT_FOUND);
+    r = Tlb({"unregister", QString::fromStdString(shared)});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("not registered"), std::string::npos) << r.err;
+    EXPECT_EQ(Tlb({"register"}).exit, 2);
+}
+
+// The rules of the registered-library list, over a Wine prefix: the last version key, the
+// first locale key, win32 else win64.
+TEST_F(RegistryCliTest, RegisteredListsAWinePrefixsLibraries) {
+    MakeWinePrefix(
+        "[Software\\\\Classes\\\\TypeLib\\\\{A0000000-0000-0000-0000-000000000000}\\\\1.0] 1\n@=\"Old\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{A0000000-0000-0000-0000-000000000000}\\\\2.0] 1\n@=\"Alpha 64\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{A0000000-0000-0000-0000-000000000000}\\\\2.0\\\\0\\\\win64] 1\n"
+        "@=\"C:\\\\windows\\\\system32\\\\alpha.tlb\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{B0000000-0000-0000-0000-000000000000}\\\\1.0] 1\n@=\"Beta both\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{B0000000-0000-0000-0000-000000000000}\\\\1.0\\\\0\\\\win32] 1\n"
+        "@=\"C:\\\\b32.tlb\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{B0000000-0000-0000-0000-000000000000}\\\\1.0\\\\0\\\\win64] 1\n"
+        "@=\"C:\\\\b64.tlb\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{C0000000-0000-0000-0000-000000000000}\\\\1.0] 1\n@=\"Gamma no locale\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{D0000000-0000-0000-0000-000000000000}] 1\n");
+    Outcome r = Tlb({"registered"});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Alpha 64\tC:\\windows\\system32\\alpha.tlb\n"
+              "Beta both\tC:\\b32.tlb\n"
+              "Gamma no locale\t\n");
+}
