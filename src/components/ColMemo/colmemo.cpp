@@ -298,8 +298,8 @@ public:
     }
     void ShowCaret() override { P.setClipping(false); }
 
-    void SetFontColor(TColor color) override { FPen = ColorToQColor(color, FPalette); }
-    void SetBrushColor(TColor color) override { FBrush = ColorToQColor(color, FPalette); }
+    void SetFontColor(TColor color) override { FPen = Resolve(color); }
+    void SetBrushColor(TColor color) override { FBrush = Resolve(color); }
     bool Underline() const override { return FFont.underline(); }
     void SetUnderline(bool on) override
     {
@@ -322,6 +322,17 @@ public:
     QPainter& Painter() override { return P; }
 
 private:
+    // The memo's own background and text colours are what the viewport shows, whatever the
+    // palette was set by; other palette colours are the application's.
+    QColor Resolve(TColor color) const
+    {
+        if (color == M.FColor)
+            return M.palette().color(QPalette::Base);
+        if (color == M.FFontColor)
+            return M.palette().color(QPalette::Text);
+        return ColorToQColor(color, FPalette);
+    }
+
     TColorMemo& M;
     QPainter& P;
     QFont FFont;
