@@ -27,6 +27,41 @@ constexpr int kMaxImportDepth = 16;
 
 thread_local int g_importDepth = 0;
 
+// Library text: UTF-8 when the bytes are valid UTF-8, otherwise the Windows code page 1252 that
+// libraries made on Windows use.
+bool IsValidUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        unsigned char b = static_cast<unsigned char>(s[i]);
+        std::size_t extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 4;
+        if (extra == 4 || b == 0xC0 || b == 0xC1 || b > 0xF4 || extra >= s.size() - i) {
+            if (extra != 0) return false;
+        }
+        for (std::size_t k = 1; k <= extra; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+BSTR TextToBstr(std::string_view text) {
+    if (!text.data()) return nullptr;
+    bool ascii = true;
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) { ascii = false; break; }
+    if (ascii || IsValidUtf8(text)) return SysAllocStringUtf8(text);
+    static const char16_t k1252[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::u16string w;
+    w.reserve(text.size());
+    for (char c : text) {
+        unsigned char b = static_cast<unsigned char>(c);
+        w += (b >= 0x80 && b < 0xA0) ? k1252[b - 0x80] : char16_t(b);
+    }
+    return SysAllocStringLen(w.data(), UINT(w.size()));
+}
+
 class Library;
 struct Entry;
 
@@ -132,7 +167,6 @@ public:
         HRESULT hr = src_->GetLibrary(&lib_);
         if (FAILED(hr)) return hr;
         entries_.resize(src_->TypeCount());
-        imports_.resize(src_->ImportCount());
         return S_OK;
     }
 
@@ -275,10 +309,10 @@ public:
 
     static HRESULT GiveDoc(std::string_view name, std::string_view doc, DWORD helpContext, BSTR* pName, BSTR* pDoc,
                            DWORD* pContext, BSTR* pHelpFile, std::string_view helpFile) {
-        if (pName) *pName = name.data() ? SysAllocStringUtf8(name) : nullptr;
-        if (pDoc) *pDoc = doc.data() ? SysAllocStringUtf8(doc) : nullptr;
+        if (pName) *pName = TextToBstr(name);
+        if (pDoc) *pDoc = TextToBstr(doc);
         if (pContext) *pContext = helpContext;
-        if (pHelpFile) *pHelpFile = helpFile.data() ? SysAllocStringUtf8(helpFile) : nullptr;
+        if (pHelpFile) *pHelpFile = TextToBstr(helpFile);
         return S_OK;
     }
     HRESULT GiveDoc(std::string_view name, std::string_view doc, DWORD helpContext, BSTR* pName, BSTR* pDoc,
@@ -317,14 +351,14 @@ private:
         return true;
     }
 
-    HRESULT Import(std::uint32_t index, Library** out);
+    HRESULT Import(std::uint32_t key, Library** out);
 
     ULONG refs_ = 0;
     std::unique_ptr<LibrarySource> src_;
     std::string path_;
     LibraryData lib_;
     std::vector<Slot> entries_;
-    std::vector<ImportSlot> imports_;
+    std::map<std::uint32_t, ImportSlot> imports_;
     std::vector<std::pair<Library*, HREFTYPE>> foreign_;
     std::map<std::pair<Library*, HREFTYPE>, std::uint32_t> foreignIndex_;
     std::vector<std::pair<GUID, std::uint32_t>> guidIndex_;
@@ -372,15 +406,14 @@ std::string FindBeside(const std::filesystem::path& dir, const std::string& name
     return std::string();
 }
 
-HRESULT Library::Import(std::uint32_t index, Library** out) {
+HRESULT Library::Import(std::uint32_t key, Library** out) {
     *out = nullptr;
-    if (index >= imports_.size()) return TYPE_E_ELEMENTNOTFOUND;
-    ImportSlot& s = imports_[index];
+    ImportSlot& s = imports_[key];
     if (!s.tried) {
         s.tried = true;
         s.status = TYPE_E_CANTLOADLIBRARY;
         ImportData imp;
-        HRESULT hr = src_->GetImport(index, &imp);
+        HRESULT hr = src_->GetImport(key, &imp);
         if (FAILED(hr)) {
             s.status = hr;
         } else if (g_importDepth >= kMaxImportDepth) {
@@ -494,7 +527,7 @@ void FillValue(const ValueData& value, VARIANT* out) {
     case VT_UI8: case VT_INT: case VT_UINT: case VT_HRESULT:
         break;
     case VT_BSTR:
-        out->bstrVal = value.text.data() ? SysAllocStringUtf8(value.text) : nullptr;
+        out->bstrVal = TextToBstr(value.text);
         break;
     default: {
         VARTYPE vt = out->vt;
@@ -761,10 +794,10 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UI
         HRESULT hr = ViewFunc(entry_, dispatchView, at, &f, true);
         if (FAILED(hr)) return hr;
         UINT n = 0;
-        if (n < cMaxNames) rgBstrNames[n++] = SysAllocStringUtf8(f.name);
+        if (n < cMaxNames) rgBstrNames[n++] = TextToBstr(f.name);
         for (const ParamData& p : f.params) {
             if (n >= cMaxNames || !p.name.data()) break;
-            rgBstrNames[n++] = SysAllocStringUtf8(p.name);
+            rgBstrNames[n++] = TextToBstr(p.name);
         }
         *pcNames = n;
         return S_OK;
@@ -773,7 +806,7 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UI
     HRESULT hr = entry_->lib->Source().GetVar(entry_->index, d, at - funcs, &v);
     if (FAILED(hr)) return hr;
     if (cMaxNames) {
-        rgBstrNames[0] = SysAllocStringUtf8(v.name);
+        rgBstrNames[0] = TextToBstr(v.name);
         *pcNames = 1;
     }
     return S_OK;

@@ -162,7 +162,8 @@ struct RefTarget {
     enum class Kind { Local, Imported };
     Kind kind = Kind::Local;
     std::uint32_t index = 0;       // Local: type index; Imported with !byGuid: type index there
-    std::uint32_t import = 0;      // Imported: index of the ImportData
+    std::uint32_t import = 0;      // Imported: the source's key for that library, the same for
+                                   // every reference into it (GetImport takes it)
     bool byGuid = false;           // Imported: find the type by `guid`
     GUID guid{};
 };
@@ -181,8 +182,7 @@ public:
     virtual HRESULT GetVar(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index,
                            VarData* out) = 0;
     virtual HRESULT ResolveRef(HREFTYPE href, RefTarget* out) = 0;
-    virtual std::uint32_t ImportCount() = 0;
-    virtual HRESULT GetImport(std::uint32_t index, ImportData* out) = 0;
+    virtual HRESULT GetImport(std::uint32_t key, ImportData* out) = 0;
 };
 
 }  // namespace tlb
