@@ -29,6 +29,7 @@ class QMenu;
 class QMenuBar;
 class QTreeWidget;
 class TDocPane;
+class TMRUFileList;
 
 namespace Ui {
 class TMainForm;
@@ -99,6 +100,8 @@ public:
     QMenu* pmEdit;
     QAction *miCopy1, *miCopyAll1, *miSpace, *miCheckAll, *miUncheckAll;
     QFileDialog *dlgOpen, *dlgSave;
+    // Recent files, in the "&Reopen" submenu below miOpenFile (mainform_open.cpp).
+    TMRUFileList* mruTypeLib = nullptr;
     // The ten list images, indexed by EntityIcon.
     std::array<QIcon, EntityIconCount> ilMain;
 
@@ -172,6 +175,11 @@ public:
     bool lvMembersKeyPress(QKeyEvent* event);
     void lvMembersDblClick();
 
+    // ---- event template (mainform_template.cpp)
+    // Asks for a file, saves the template of an event interface with the checked events and
+    // puts the same text on the clipboard; throws when the file cannot be written.
+    void SaveEventTemplate(const QString& interfaceName, ITypeInfo* typeInfo);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -183,6 +191,8 @@ private:
     void ClearHistoryWindow();
 
     void CreateComponents();
+    // Sets up mruTypeLib and loads its list (mainform_open.cpp).
+    void CreateRecentFileList();
     void ConnectHandlers();
     void DeleteMemberRows();
     void DeleteClassRows();
