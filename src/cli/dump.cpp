@@ -20,10 +20,12 @@ public:
         std::snprintf(b, sizeof b, "0x%0*llX", digits, v);
         return *this << b;
     }
-    // Text in double quotes, with quotes, backslashes and control bytes escaped.
+    // Text in double quotes, with quotes, backslashes and control bytes escaped; like the
+    // platform's own conversions it ends at a 0 character.
     Out& Quoted(const std::string& s) {
         buf_ += '"';
         for (unsigned char c : s) {
+            if (c == 0) break;
             switch (c) {
             case '"': buf_ += "\\\""; break;
             case '\\': buf_ += "\\\\"; break;

@@ -363,9 +363,11 @@ HRESULT MsftSource::GetType(std::uint32_t index, TypeData* out) {
             out->dual = true;
             out->kind = TKIND_INTERFACE;
             if (implCount && dataType1 != -1) out->impls.push_back({HREFTYPE(dataType1), 0});
-        } else if (implCount) {
-            if (dataType1 != -1) out->impls.push_back({HREFTYPE(dataType1), 0});
-            else if (h_[19] != -1) out->impls.push_back({HREFTYPE(h_[19]), 0});
+        } else if (implCount && dataType1 != -1) {
+            out->hasDispatchOf = true;
+            out->dispatchOf = HREFTYPE(dataType1);
+        } else if (implCount && h_[19] != -1) {
+            out->impls.push_back({HREFTYPE(h_[19]), 0});
         }
         break;
     case TKIND_INTERFACE:

@@ -126,6 +126,7 @@ private:
 struct DispFunc {
     Entry* owner;
     std::uint32_t index;
+    bool convert;  // an interface's function, shown in dispatch form
 };
 
 using MemidIndex = std::vector<std::pair<MEMBERID, std::uint32_t>>;
@@ -621,16 +622,24 @@ HRESULT TypeInfo::QueryInterface(REFIID riid, void** ppv) {
 ULONG TypeInfo::AddRef() { return entry_->lib->AddRef(); }
 ULONG TypeInfo::Release() { return entry_->lib->Release(); }
 
-bool TypeInfo::IsDispatchView() const { return view_ == View::Listed && entry_->data.dual; }
+bool TypeInfo::IsDispatchView() const {
+    return view_ == View::Listed && (entry_->data.dual || entry_->data.hasDispatchOf);
+}
 
 // The dispatch view's function list: the functions of every interface of the chain, the root's
 // first. A part of the chain that cannot be reached (an import not found) is left out.
 void BuildDispatchView(Entry* e) {
     if (e->dispBuilt) return;
     e->dispBuilt = true;
-    std::vector<Entry*> chain{e};
-    Entry* at = e;
-    while (chain.size() < std::size_t(kMaxInheritance) && !at->data.impls.empty()) {
+    std::vector<Entry*> chain;
+    Entry* at = nullptr;
+    if (e->data.dual) {
+        at = e;
+    } else if (FAILED(e->lib->Resolve(e->data.dispatchOf, &at)) || at->data.kind != TKIND_INTERFACE) {
+        at = nullptr;
+    }
+    if (at) chain.push_back(at);
+    while (at && chain.size() < std::size_t(kMaxInheritance) && !at->data.impls.empty()) {
         Entry* base;
         if (FAILED(at->lib->Resolve(at->data.impls[0].href, &base))) break;
         if (std::find(chain.begin(), chain.end(), base) != chain.end()) break;  // cyclic
@@ -638,12 +647,15 @@ void BuildDispatchView(Entry* e) {
         chain.push_back(base);
         at = base;
     }
-    std::size_t total = 0;
+    std::size_t total = e->data.dual ? 0 : e->data.cFuncs;
     for (Entry* c : chain) total += c->data.cFuncs;
     total = std::min<std::size_t>(total, 0xFFFF);
     e->disp.reserve(total);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-        for (std::uint32_t i = 0; i < (*it)->data.cFuncs && e->disp.size() < total; ++i) e->disp.push_back({*it, i});
+        for (std::uint32_t i = 0; i < (*it)->data.cFuncs && e->disp.size() < total; ++i)
+            e->disp.push_back({*it, i, true});
+    if (!e->data.dual)
+        for (std::uint32_t i = 0; i < e->data.cFuncs && e->disp.size() < total; ++i) e->disp.push_back({e, i, false});
     e->dispByMemid.reserve(e->disp.size() + e->data.cVars);
     for (std::uint32_t i = 0; i < e->disp.size(); ++i)
         e->dispByMemid.emplace_back(e->disp[i].owner->data.memids[e->disp[i].index], i);
@@ -675,7 +687,7 @@ HRESULT ViewFunc(Entry* self, bool dispatchView, std::uint32_t index, FuncData* 
     if (d.owner->lib != self->lib)
         for (TypeNode& n : f->types.nodes)
             if (n.vt == VT_USERDEFINED) n.href = self->lib->ForeignHref(d.owner->lib, n.href);
-    ToDispatchForm(f);
+    if (d.convert) ToDispatchForm(f);
     return S_OK;
 }
 
@@ -713,7 +725,7 @@ HRESULT TypeInfo::GetTypeAttr(TYPEATTR** ppTypeAttr) {
         a->cImplTypes = 1;
         a->cbSizeVft = WORD(7 * ptr);
         a->cbSizeInstance = ptr;
-        a->wTypeFlags = WORD(d.flags & ~TYPEFLAG_FOLEAUTOMATION);
+        if (d.dual) a->wTypeFlags = WORD(d.flags & ~TYPEFLAG_FOLEAUTOMATION);
     }
     if (alias) FillType(d.aliasTypes, d.aliasType, &a->tdescAlias, &b);
     *ppTypeAttr = a;
@@ -817,7 +829,7 @@ HRESULT TypeInfo::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
     *pRefType = 0;
     const TypeData& d = entry_->data;
     if (IsDispatchView()) {
-        if (index == UINT(-1)) {
+        if (index == UINT(-1) && d.dual) {
             *pRefType = kTwinHref;
             return S_OK;
         }

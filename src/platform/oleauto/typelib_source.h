@@ -120,6 +120,10 @@ struct ImplData {
 struct TypeData {
     TYPEKIND kind = TKIND_MAX;
     bool dual = false;
+    // A dispatch interface declared from an interface ("dispinterface D { interface I; }"): it
+    // shows I's functions, inherited ones first, in dispatch form, then its own; `impls` unused.
+    bool hasDispatchOf = false;
+    HREFTYPE dispatchOf = 0;
     GUID guid{};
     LCID lcid = 0;
     WORD flags = 0;                // TYPEFLAG_*
