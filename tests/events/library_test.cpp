@@ -2,6 +2,7 @@
 #include "app/events.h"
 #include "platform/oleauto/comptr.h"
 
+#include "qt_print.h"
 #include "worked_example.h"
 
 #include <QDir>
@@ -80,7 +81,7 @@ TEST(EventLibraryTest, ParametersOfTheLibrarysOwnTypes) {
     EXPECT_EQ(Handler(lines, "StateChanged"),
               "   FUNCTION Event_StateChanged(int_state, int_colour, obj_at, int_handle, str_names$, var_value, "
               "str_text$, obj_first, obj_second) Event_StateChanged FOR EVENT \"StateChanged\"");
-    EXPECT_TRUE(lines.contains("! EVENT StateChanged - The state changed. See also Level."));
+    EXPECT_TRUE(lines.contains("! EVENT StateChanged - The state changed"));
     EXPECT_EQ(Handler(lines, "Level"), "");
     EXPECT_EQ(Handler(lines, "Count"), "");
     EXPECT_EQ(Handler(lines, "Invoke"), "");

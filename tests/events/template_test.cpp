@@ -1,6 +1,7 @@
 #include "app/events.h"
 
 #include "fake_typeinfo.h"
+#include "qt_print.h"
 #include "worked_example.h"
 
 #include <gtest/gtest.h>
