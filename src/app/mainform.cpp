@@ -24,6 +24,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
     InitResources();
     CreateComponents();
     ConnectHandlers();
+    CreateRecentFileList();
     FormCreate(arguments);
 }
 

@@ -4,10 +4,6 @@
 
 #include <QKeyEvent>
 
-// Registered-library dialog.
-void TMainForm::miOpenClick() {}
-// ProgID resolution dialog.
-void TMainForm::miResolveClick() {}
 // History window.
 void TMainForm::miHistoryClick() {}
 // Legend window.
@@ -30,8 +26,6 @@ bool TMainForm::lvClassesKeyDown(QKeyEvent*) { return false; }
 bool TMainForm::lvMembersKeyPress(QKeyEvent*) { return false; }
 void TMainForm::lvMembersDblClick() {}
 
-// The recent-file list records a library that was opened.
-void TMainForm::AddRecentFile(const QString&) {}
 // The search window forgets its text and results.
 void TMainForm::ResetSearchWindow() {}
 // The history window's list is emptied.

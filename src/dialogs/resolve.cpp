@@ -1,0 +1,153 @@
+#include "dialogs/resolve.h"
+
+#include "app/application.h"
+#include "platform/com/combase.h"
+#include "platform/oleauto/comptr.h"
+#include "ui_resolve.h"
+
+#include <QKeyEvent>
+
+#include <stdexcept>
+#include <string_view>
+
+namespace {
+
+// A failing status, with the system's text for it.
+class EOleSysError : public std::runtime_error {
+public:
+    explicit EOleSysError(HRESULT hr) : std::runtime_error(Text(hr)) {}
+
+    static std::string Text(HRESULT hr) {
+        std::string text = SysErrorMessage(hr);
+        if (text.empty()) text = QString::asprintf("OLE error %.8x", unsigned(hr)).toStdString();
+        return text;
+    }
+};
+
+QString FromUtf16(std::u16string_view s) { return QString::fromUtf16(s.data(), qsizetype(s.size())); }
+
+}  // namespace
+
+TResolveForm::TResolveForm(QWidget* owner, std::function<void(const QString&)> openTypeLib)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      ui(std::make_unique<Ui::TResolveForm>()), FOpenTypeLib(std::move(openTypeLib)) {
+    ui->setupUi(this);
+    txtProgID = ui->txtProgID;
+    btnResolve = ui->btnResolve;
+    gbTypeLib = ui->gbTypeLib;
+    lblLocation = ui->lblLocation;
+    btnOpen = ui->btnOpen;
+    btnCancel = ui->btnCancel;
+    setFixedSize(386, 140);
+    txtProgID->setFocus();
+
+    connect(txtProgID, &QLineEdit::textChanged, this, &TResolveForm::txtProgIDChange);
+    connect(btnResolve, &QPushButton::clicked, this, &TResolveForm::btnResolveClick);
+    connect(btnOpen, &QPushButton::clicked, this, &TResolveForm::btnOpenClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    txtProgID->installEventFilter(this);
+
+    ResetResult();
+}
+
+TResolveForm::~TResolveForm() = default;
+
+void TResolveForm::ResetResult() {
+    LibraryPath.clear();
+    gbTypeLib->setTitle(QString());
+    lblLocation->setText(QString());
+    lblLocation->adjustSize();
+    btnOpen->setEnabled(false);
+}
+
+void TResolveForm::txtProgIDChange() { btnResolve->setEnabled(!txtProgID->text().isEmpty()); }
+
+bool TResolveForm::txtProgIDKeyPress(int key) {
+    if ((key != Qt::Key_Return && key != Qt::Key_Enter) || txtProgID->text().isEmpty()) return false;
+    btnResolveClick();
+    return true;
+}
+
+bool TResolveForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtProgID && event->type() == QEvent::KeyPress &&
+        txtProgIDKeyPress(static_cast<QKeyEvent*>(event)->key()))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+void TResolveForm::btnResolveClick() {
+    ResetResult();
+    THourglass hourglass;
+    try {
+        const std::u16string progID = txtProgID->text().toStdU16String();
+        CLSID clsid{};
+        HRESULT hr = CLSIDFromProgID(progID.c_str(), &clsid);
+        if (FAILED(hr)) throw EOleSysError(hr);
+        ComPtr<IDispatch> object;
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                              reinterpret_cast<void**>(object.Put()));
+        if (FAILED(hr)) throw EOleSysError(hr);
+        if (!object) throw EOleSysError(E_POINTER);
+
+        // Each step runs only when every earlier one gave S_OK; the status that stopped the
+        // chain is kept.
+        HRESULT status = S_OK;
+        {
+            ComPtr<ITypeInfo> typeInfo;
+            ComPtr<ITypeLib> typeLib;
+            LibAttrPtr attr;
+            status = object->GetTypeInfo(0, LOCALE_SYSTEM_DEFAULT, typeInfo.Put());
+            if (status == S_OK && !typeInfo) status = E_POINTER;
+            UINT index = 0;
+            if (status == S_OK) status = typeInfo->GetContainingTypeLib(typeLib.Put(), &index);
+            if (status == S_OK && !typeLib) status = E_POINTER;
+            if (status == S_OK) status = typeLib->GetLibAttr(attr.Put(typeLib.Get()));
+            if (status == S_OK && !attr) status = E_POINTER;
+            if (status == S_OK) {
+                BStr path;
+                status = QueryPathOfRegTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum,
+                                               attr->lcid, path.Put());
+                if (status == S_OK) {
+                    // The returned length may count a trailing NUL: shown as returned, stored
+                    // without it.
+                    const std::u16string_view returned = path.View();
+                    lblLocation->setText(FromUtf16(returned));
+                    lblLocation->adjustSize();
+                    LibraryPath = FromUtf16(returned.substr(0, returned.find(u'\0')));
+                    BStr doc;
+                    if (typeLib->GetDocumentation(-1, nullptr, doc.Put(), nullptr, nullptr) == S_OK)
+                        gbTypeLib->setTitle(FromUtf16(doc.View()));
+                    else
+                        gbTypeLib->setTitle(QStringLiteral("Unknown Type Library"));
+                    btnOpen->setEnabled(true);
+                    btnOpen->setFocus();
+                }
+            }
+            // The attributes, the library and the type information go here, in that order.
+        }
+        QuitServer(object.Get());
+        object.Reset();
+        if (FAILED(status)) throw EOleSysError(status);
+    } catch (const std::exception& e) {
+        lblLocation->setText(QString::fromUtf8(e.what()));
+        lblLocation->adjustSize();
+    }
+}
+
+void TResolveForm::btnOpenClick() {
+    // The dialog closes whether or not the library opens; a failure is the caller's to show.
+    accept();
+    if (LibraryPath.isEmpty() || !FOpenTypeLib) return;
+    THourglass hourglass;
+    FOpenTypeLib(LibraryPath);
+}
+
+void TResolveForm::QuitServer(IDispatch* object) {
+    if (!object) return;
+    std::u16string name = u"Quit";
+    LPOLESTR names[1] = {name.data()};
+    DISPID id = DISPID_UNKNOWN;
+    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_SYSTEM_DEFAULT, &id))) return;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    object->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+}
