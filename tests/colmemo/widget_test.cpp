@@ -193,6 +193,35 @@ TEST_F(MemoWidgetTest, MarkersArePaintedAsBoxesOfMarkerColour)
             ASSERT_EQ(image.pixel(x, y), qRgb(255, 0, 255)) << x << "," << y;
 }
 
+TEST_F(MemoWidgetTest, SelectedCharactersKeepTheSelectionHighlight)
+{
+    Memo->setText(DocLine);
+    const int lt = int(DocLine.indexOf(u'<'));
+    Memo->EditControl().SetSelStart(lt);
+    Memo->EditControl().SetSelLength(7);   // "<Event "
+    const QImage image = Grab();
+    const QRgb background = ColorToQColor(clBtnFace, Memo->palette()).rgb();
+
+    int greenSelected = 0;
+    const QRect selected = Box(lt, lt + 6);
+    for (int y = selected.top(); y <= selected.bottom(); ++y)
+        for (int x = selected.left(); x <= selected.right(); ++x) {
+            const QColor c(image.pixel(x, y));
+            if (c.green() - c.red() > 60 && c.green() - c.blue() > 60)
+                ++greenSelected;
+        }
+    EXPECT_EQ(greenSelected, 0) << "the selection is not overpainted";
+    EXPECT_NE(image.pixel(Centre(lt)), background) << "the begin marker shows, highlighted";
+
+    int green = 0;
+    const QRect rest = Box(lt + 7, lt + 14);   // "Template"
+    for (int y = rest.top(); y <= rest.bottom(); ++y)
+        for (int x = rest.left(); x <= rest.right(); ++x)
+            if (QColor(image.pixel(x, y)).green() - QColor(image.pixel(x, y)).red() > 60)
+                ++green;
+    EXPECT_GT(green, 20) << "the unselected rest of the phrase is still a link";
+}
+
 TEST_F(MemoWidgetTest, ClickOnThePhraseReportsIt)
 {
     Memo->setText(DocLine);

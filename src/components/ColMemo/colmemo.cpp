@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -472,9 +473,11 @@ void TColorMemo::mouseReleaseEvent(QMouseEvent* event)
         return;
     const QPoint pos = event->position().toPoint();
     if (const auto phrase = FCore.HotSpotPhrase(*FEdit, pos.x(), pos.y())) {
+        const QPointer<TColorMemo> alive(this);   // a handler may close the memo's window
         if (OnHotSpotClick)
             OnHotSpotClick(this, *phrase);
-        emit hotSpotClicked(*phrase);
+        if (alive)
+            emit hotSpotClicked(*phrase);
     }
 }
 

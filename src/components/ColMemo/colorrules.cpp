@@ -360,6 +360,7 @@ int TColorRule::FindByEvent(int index, const QString& text, TKeyDescrList& keyLi
     int count = 0;
     if (FMemo->OnDraw)
         FMemo->OnDraw(this, QStringView(text).mid(scanStart, endPos - scanStart), buffer, count);
+    buffer = FMemo->ColorLimBuffer();   // the handler may have resized it
     count = std::clamp<int>(count, 0, int(buffer.size()));
 
     // Handler positions are relative to the scan start; keep the sums inside the int range.
