@@ -57,6 +57,13 @@ private:
     bool Guid(std::int32_t off, GUID* g) const;
     bool TypeRecord(std::uint32_t index, std::size_t* at) const;
     bool MemberBlock(std::uint32_t index, std::uint32_t count, Members* m) const;
+    // The member block GetType found (and checked) for the type.
+    bool Cached(std::uint32_t, const TypeData& type, Members* m) const {
+        m->records = std::size_t(type.sourceData[0]);
+        m->arrays = std::size_t(type.sourceData[1]);
+        m->count = std::uint32_t(type.cFuncs) + type.cVars;
+        return m->count != 0 && d_.Has(m->arrays, std::size_t(m->count) * 12);
+    }
     bool Record(const Members& m, std::uint32_t k, std::size_t* at, std::size_t* len) const;
     bool DecodeType(std::int32_t enc, TypeTree* t, int depth, std::uint32_t* node) const;
     bool DecodeValue(std::int32_t enc, ValueData* v) const;
@@ -384,6 +391,8 @@ HRESULT MsftSource::GetType(std::uint32_t index, TypeData* out) {
     if (count) {
         Members m;
         if (!MemberBlock(index, count, &m)) return TYPE_E_INVDATAREAD;
+        out->sourceData[0] = m.records;
+        out->sourceData[1] = m.arrays;
         out->memids.resize(count);
         for (std::uint32_t k = 0; k < count; ++k) {
             std::int32_t id;
@@ -399,7 +408,7 @@ HRESULT MsftSource::GetFunc(std::uint32_t typeIndex, const TypeData& type, std::
     if (index >= type.cFuncs) return TYPE_E_ELEMENTNOTFOUND;
     Members m;
     std::size_t at, len;
-    if (!MemberBlock(typeIndex, std::uint32_t(type.cFuncs) + type.cVars, &m) || !Record(m, index, &at, &len) || len < 24)
+    if (!Cached(typeIndex, type, &m) || !Record(m, index, &at, &len) || len < 24)
         return TYPE_E_INVDATAREAD;
     std::int32_t dataType, flags, fkccic, nameOff;
     std::int16_t vtableOffset, nArgs, nOptArgs;
@@ -465,7 +474,7 @@ HRESULT MsftSource::GetVar(std::uint32_t typeIndex, const TypeData& type, std::u
     Members m;
     std::size_t at, len;
     std::uint32_t k = std::uint32_t(type.cFuncs) + index;
-    if (!MemberBlock(typeIndex, std::uint32_t(type.cFuncs) + type.cVars, &m) || !Record(m, k, &at, &len) || len < 20)
+    if (!Cached(typeIndex, type, &m) || !Record(m, k, &at, &len) || len < 20)
         return TYPE_E_INVDATAREAD;
     std::int32_t dataType, flags, value, nameOff;
     std::uint16_t varkind;

@@ -45,21 +45,23 @@ bool IsValidUtf8(std::string_view s) {
 }
 
 BSTR TextToBstr(std::string_view text) {
-    if (!text.data()) return nullptr;
-    bool ascii = true;
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80) { ascii = false; break; }
-    if (ascii || IsValidUtf8(text)) return SysAllocStringUtf8(text);
+    if (!text.data() || text.size() > 0x3FFFFFF0u) return nullptr;
     static const char16_t k1252[32] = {
         0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
         0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    std::u16string w;
-    w.reserve(text.size());
-    for (char c : text) {
-        unsigned char b = static_cast<unsigned char>(c);
-        w += (b >= 0x80 && b < 0xA0) ? k1252[b - 0x80] : char16_t(b);
+    BSTR b = SysAllocStringLen(nullptr, UINT(text.size()));
+    if (!b) return nullptr;
+    bool ascii = true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) ascii = false;
+        b[i] = (c >= 0x80 && c < 0xA0) ? k1252[c - 0x80] : char16_t(c);
     }
-    return SysAllocStringLen(w.data(), UINT(w.size()));
+    if (!ascii && IsValidUtf8(text)) {
+        SysFreeString(b);
+        return SysAllocStringUtf8(text);
+    }
+    return b;
 }
 
 class Library;
@@ -129,7 +131,37 @@ struct DispFunc {
     bool convert;  // an interface's function, shown in dispatch form
 };
 
-using MemidIndex = std::vector<std::pair<MEMBERID, std::uint32_t>>;
+// Members of a view by member id: an open-addressing table of positions, where the first
+// (lowest) position of each id is kept.
+struct ViewIndex {
+    std::vector<MEMBERID> memids;      // by position: functions, then variables
+    std::vector<std::uint32_t> slots;  // position + 1; 0 is empty
+
+    static std::uint32_t Hash(MEMBERID id) { return std::uint32_t(id) * 0x9E3779B1u; }
+
+    void Build() {
+        std::size_t size = 8;
+        while (size < memids.size() * 2) size *= 2;
+        slots.assign(size, 0);
+        const std::uint32_t mask = std::uint32_t(size - 1);
+        for (std::uint32_t i = 0; i < memids.size(); ++i) {
+            std::uint32_t h = Hash(memids[i]) & mask;
+            while (slots[h] && memids[slots[h] - 1] != memids[i]) h = (h + 1) & mask;
+            if (!slots[h]) slots[h] = i + 1;
+        }
+    }
+    bool Find(MEMBERID memid, std::uint32_t* at) const {
+        if (slots.empty()) return false;
+        const std::uint32_t mask = std::uint32_t(slots.size() - 1);
+        for (std::uint32_t h = Hash(memid) & mask; slots[h]; h = (h + 1) & mask) {
+            if (memids[slots[h] - 1] == memid) {
+                *at = slots[h] - 1;
+                return true;
+            }
+        }
+        return false;
+    }
+};
 
 struct Entry {
     Entry(Library* l, std::uint32_t i) : lib(l), index(i), listed(this, View::Listed), iface(this, View::Interface) {}
@@ -137,28 +169,14 @@ struct Entry {
     Library* lib;
     std::uint32_t index;
     TypeData data;
-    MemidIndex byMemid;            // functions then variables of the source's description
+    ViewIndex byMemid;             // functions then variables of the source's description
     bool indexed = false;
     bool dispBuilt = false;
     std::vector<DispFunc> disp;    // dual interfaces: the dispatch view's functions
-    MemidIndex dispByMemid;        // disp, then the variables
+    ViewIndex dispByMemid;         // disp, then the variables
     TypeInfo listed;
     TypeInfo iface;
 };
-
-void BuildIndex(MemidIndex* index) {
-    std::stable_sort(index->begin(), index->end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-}
-
-// The first member (lowest index) with the member id.
-bool FindMemid(const MemidIndex& index, MEMBERID memid, std::uint32_t* at) {
-    auto it = std::lower_bound(index.begin(), index.end(), memid,
-                               [](const auto& a, MEMBERID m) { return a.first < m; });
-    if (it == index.end() || it->first != memid) return false;
-    *at = it->second;
-    return true;
-}
 
 class Library final : public ITypeLib {
 public:
@@ -656,20 +674,18 @@ void BuildDispatchView(Entry* e) {
             e->disp.push_back({*it, i, true});
     if (!e->data.dual)
         for (std::uint32_t i = 0; i < e->data.cFuncs && e->disp.size() < total; ++i) e->disp.push_back({e, i, false});
-    e->dispByMemid.reserve(e->disp.size() + e->data.cVars);
-    for (std::uint32_t i = 0; i < e->disp.size(); ++i)
-        e->dispByMemid.emplace_back(e->disp[i].owner->data.memids[e->disp[i].index], i);
-    for (std::uint32_t i = 0; i < e->data.cVars; ++i)
-        e->dispByMemid.emplace_back(e->data.memids[e->data.cFuncs + i], std::uint32_t(e->disp.size()) + i);
-    BuildIndex(&e->dispByMemid);
+    std::vector<MEMBERID>& ids = e->dispByMemid.memids;
+    ids.reserve(e->disp.size() + e->data.cVars);
+    for (const DispFunc& d : e->disp) ids.push_back(d.owner->data.memids[d.index]);
+    for (std::uint32_t i = 0; i < e->data.cVars; ++i) ids.push_back(e->data.memids[e->data.cFuncs + i]);
+    e->dispByMemid.Build();
 }
 
 void BuildMemidIndex(Entry* e) {
     if (e->indexed) return;
     e->indexed = true;
-    e->byMemid.reserve(e->data.memids.size());
-    for (std::uint32_t i = 0; i < e->data.memids.size(); ++i) e->byMemid.emplace_back(e->data.memids[i], i);
-    BuildIndex(&e->byMemid);
+    e->byMemid.memids = e->data.memids;
+    e->byMemid.Build();
 }
 
 // Function `index` of the view, in the form it shows, with references named for `self`.
@@ -736,7 +752,8 @@ HRESULT TypeInfo::GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) {
     if (!ppFuncDesc) return E_INVALIDARG;
     *ppFuncDesc = nullptr;
     FuncData& f = t_func;
-    HRESULT hr = ViewFunc(entry_, IsDispatchView(), index, &f, false);
+    bool dispatchView = IsDispatchView();
+    HRESULT hr = ViewFunc(entry_, dispatchView, index, &f, false);
     if (FAILED(hr)) return hr;
     return BuildFuncDesc(f, ppFuncDesc);
 }
@@ -794,11 +811,11 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UI
     std::uint32_t funcs;
     if (dispatchView) {
         BuildDispatchView(entry_);
-        if (!FindMemid(entry_->dispByMemid, memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
+        if (!entry_->dispByMemid.Find(memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
         funcs = std::uint32_t(entry_->disp.size());
     } else {
         BuildMemidIndex(entry_);
-        if (!FindMemid(entry_->byMemid, memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
+        if (!entry_->byMemid.Find(memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
         funcs = d.cFuncs;
     }
     if (at < funcs) {
@@ -884,11 +901,11 @@ HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrD
     std::uint32_t funcs;
     if (dispatchView) {
         BuildDispatchView(entry_);
-        if (!FindMemid(entry_->dispByMemid, memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
+        if (!entry_->dispByMemid.Find(memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
         funcs = std::uint32_t(entry_->disp.size());
     } else {
         BuildMemidIndex(entry_);
-        if (!FindMemid(entry_->byMemid, memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
+        if (!entry_->byMemid.Find(memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
         funcs = d.cFuncs;
     }
     if (at < funcs) {

@@ -139,6 +139,7 @@ struct TypeData {
     std::string_view name, doc;
     DWORD helpContext = 0;
     DWORD helpStringContext = 0;
+    std::uint64_t sourceData[2] = {};  // for the source's own use (where the members are ...)
 };
 
 struct LibraryData {
