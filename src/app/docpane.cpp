@@ -1,11 +1,12 @@
-// The documentation pane over a read-only plain text control.
+// The documentation pane over the colour memo: read-only, borderless, in the button-face
+// colour, with the phrases between "<" and ">" shown as green hot spots whose markers are
+// painted in the background colour.
 #include "app/docpane.h"
 
-#include <QPalette>
-#include <QPlainTextEdit>
+#include "components/ColMemo/colmemo.h"
 
 TDocPane::TDocPane(QWidget* parent, int left, int top, int width, int height)
-    : FEdit(new QPlainTextEdit(parent)) {
+    : FEdit(new TColorMemo(parent)) {
     FEdit->setObjectName(QStringLiteral("txtDoc"));
     FEdit->setGeometry(left, top, width, height);
     FEdit->setReadOnly(true);
@@ -13,11 +14,17 @@ TDocPane::TDocPane(QWidget* parent, int left, int top, int width, int height)
     FEdit->setFocusPolicy(Qt::ClickFocus);
     FEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     FEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    FEdit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    FEdit->document()->setDocumentMargin(0);
-    QPalette p = FEdit->palette();
-    p.setColor(QPalette::Base, p.color(QPalette::Button));
-    FEdit->setPalette(p);
+    FEdit->SetColor(clBtnFace);
+    THotSpot hotSpot;
+    hotSpot.BeginChar = QLatin1Char('<');
+    hotSpot.EndChar = QLatin1Char('>');
+    hotSpot.Color = clGreen;
+    hotSpot.MarkerColor = clBtnFace;
+    hotSpot.Active = true;
+    FEdit->SetHotSpot(hotSpot);
+    FEdit->OnHotSpotClick = [this](TColorMemo*, const QString& phrase) {
+        if (OnHotSpotClick) OnHotSpotClick(phrase);
+    };
 }
 
 QWidget* TDocPane::Widget() const { return FEdit; }
@@ -39,4 +46,4 @@ void TDocPane::SetText(const QString& text) {
 
 QString TDocPane::Text() const { return FLines.join(QLatin1Char('\n')); }
 
-void TDocPane::Show() { FEdit->setPlainText(FLines.join(QLatin1Char('\n'))); }
+void TDocPane::Show() { FEdit->setText(FLines.join(QLatin1Char('\n'))); }

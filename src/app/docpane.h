@@ -8,7 +8,7 @@
 #include <functional>
 
 class QWidget;
-class QPlainTextEdit;
+class TColorMemo;
 
 class TDocPane {
 public:
@@ -28,6 +28,6 @@ public:
 private:
     void Show();
 
-    QPlainTextEdit* FEdit;
+    TColorMemo* FEdit;
     QStringList FLines;
 };
