@@ -118,6 +118,8 @@ public:
 private:
     // The dispatch view of a dual interface, built from the interface chain.
     bool IsDispatchView() const;
+    // A dispatch view or a dispatch interface whose only implemented type is IDispatch.
+    bool ImplementsDispatchOnly() const;
 
     Entry* entry_;
     View view_;
@@ -174,6 +176,8 @@ struct Entry {
     bool dispBuilt = false;
     std::vector<DispFunc> disp;    // dual interfaces: the dispatch view's functions
     ViewIndex dispByMemid;         // disp, then the variables
+    bool hasDispatchImpl = false;  // IDispatch as found in the interface chain
+    HREFTYPE dispatchImpl = 0;
     TypeInfo listed;
     TypeInfo iface;
 };
@@ -278,7 +282,7 @@ public:
     HRESULT EntryAt(std::uint32_t index, Entry** out) {
         *out = nullptr;
         if (index >= entries_.size()) return TYPE_E_ELEMENTNOTFOUND;
-        Slot& s = entries_[index];
+        EntrySlot& s = entries_[index];
         if (!s.tried) {
             s.tried = true;
             auto e = std::make_unique<Entry>(this, index);
@@ -299,6 +303,7 @@ public:
         if (href >= kForeignBase && href != kTwinHref) {
             std::uint32_t slot = href - kForeignBase;
             if (slot >= foreign_.size()) return TYPE_E_ELEMENTNOTFOUND;
+            if (foreign_[slot].second == kTwinHref) return foreign_[slot].first->EntryAt(foreignEntries_[slot], out);
             return foreign_[slot].first->Resolve(foreign_[slot].second, out);
         }
         RefTarget t;
@@ -316,42 +321,10 @@ public:
     // This library's name for a reference of another library.
     HREFTYPE ForeignHref(Library* other, HREFTYPE href) {
         if (other == this) return href;
-        auto key = std::make_pair(other, href);
-        auto it = foreignIndex_.find(key);
-        if (it != foreignIndex_.end()) return kForeignBase + it->second;
-        if (foreign_.size() >= kMaxForeign) return kTwinHref - 1;  // resolves to nothing
-        std::uint32_t slot = std::uint32_t(foreign_.size());
-        foreign_.push_back(key);
-        foreignIndex_.emplace(key, slot);
-        return kForeignBase + slot;
+        return Slot(other, href, 0);
     }
-
-    static HRESULT GiveDoc(std::string_view name, std::string_view doc, DWORD helpContext, BSTR* pName, BSTR* pDoc,
-                           DWORD* pContext, BSTR* pHelpFile, std::string_view helpFile) {
-        if (pName) *pName = TextToBstr(name);
-        if (pDoc) *pDoc = TextToBstr(doc);
-        if (pContext) *pContext = helpContext;
-        if (pHelpFile) *pHelpFile = TextToBstr(helpFile);
-        return S_OK;
-    }
-    HRESULT GiveDoc(std::string_view name, std::string_view doc, DWORD helpContext, BSTR* pName, BSTR* pDoc,
-                    DWORD* pContext, BSTR* pHelpFile) {
-        return GiveDoc(name, doc, helpContext, pName, pDoc, pContext, pHelpFile, lib_.helpFile);
-    }
-
-private:
-    ~Library() = default;
-
-    struct Slot {
-        bool tried = false;
-        HRESULT status = S_OK;
-        std::unique_ptr<Entry> entry;
-    };
-    struct ImportSlot {
-        bool tried = false;
-        HRESULT status = S_OK;
-        ComPtr<ITypeLib> lib;
-    };
+    // A name for an entry of any library, this one included.
+    HREFTYPE EntryHref(Entry* e);
 
     bool FindGuid(const GUID& guid, std::uint32_t* index) {
         if (!guidIndexed_) {
@@ -370,15 +343,57 @@ private:
         return true;
     }
 
+    static HRESULT GiveDoc(std::string_view name, std::string_view doc, DWORD helpContext, BSTR* pName, BSTR* pDoc,
+                           DWORD* pContext, BSTR* pHelpFile, std::string_view helpFile) {
+        if (pName) *pName = TextToBstr(name);
+        if (pDoc) *pDoc = TextToBstr(doc);
+        if (pContext) *pContext = helpContext;
+        if (pHelpFile) *pHelpFile = TextToBstr(helpFile);
+        return S_OK;
+    }
+    HRESULT GiveDoc(std::string_view name, std::string_view doc, DWORD helpContext, BSTR* pName, BSTR* pDoc,
+                    DWORD* pContext, BSTR* pHelpFile) {
+        return GiveDoc(name, doc, helpContext, pName, pDoc, pContext, pHelpFile, lib_.helpFile);
+    }
+
+private:
+    ~Library() = default;
+
+    struct EntrySlot {
+        bool tried = false;
+        HRESULT status = S_OK;
+        std::unique_ptr<Entry> entry;
+    };
+    struct ImportSlot {
+        bool tried = false;
+        HRESULT status = S_OK;
+        ComPtr<ITypeLib> lib;
+    };
+
+    // A slot of the table of references into other libraries: (library, its href), or
+    // (library, kTwinHref) with the entry index in foreignEntries_.
+    HREFTYPE Slot(Library* other, HREFTYPE href, std::uint32_t entryIndex) {
+        auto key = std::make_pair(other, href == kTwinHref ? kTwinHref - 1 - entryIndex : href);
+        auto it = foreignIndex_.find(key);
+        if (it != foreignIndex_.end()) return kForeignBase + it->second;
+        if (foreign_.size() >= kMaxForeign) return kTwinHref - 1;  // resolves to nothing
+        std::uint32_t slot = std::uint32_t(foreign_.size());
+        foreign_.emplace_back(other, href);
+        foreignEntries_.push_back(entryIndex);
+        foreignIndex_.emplace(key, slot);
+        return kForeignBase + slot;
+    }
+
     HRESULT Import(std::uint32_t key, Library** out);
 
     ULONG refs_ = 0;
     std::unique_ptr<LibrarySource> src_;
     std::string path_;
     LibraryData lib_;
-    std::vector<Slot> entries_;
+    std::vector<EntrySlot> entries_;
     std::map<std::uint32_t, ImportSlot> imports_;
     std::vector<std::pair<Library*, HREFTYPE>> foreign_;
+    std::vector<std::uint32_t> foreignEntries_;
     std::map<std::pair<Library*, HREFTYPE>, std::uint32_t> foreignIndex_;
     std::vector<std::pair<GUID, std::uint32_t>> guidIndex_;
     bool guidIndexed_ = false;
@@ -644,6 +659,11 @@ bool TypeInfo::IsDispatchView() const {
     return view_ == View::Listed && (entry_->data.dual || entry_->data.hasDispatchOf);
 }
 
+bool TypeInfo::ImplementsDispatchOnly() const {
+    const TypeData& d = entry_->data;
+    return IsDispatchView() || (view_ == View::Listed && d.kind == TKIND_DISPATCH && d.impls.empty());
+}
+
 // The dispatch view's function list: the functions of every interface of the chain, the root's
 // first. A part of the chain that cannot be reached (an import not found) is left out.
 void BuildDispatchView(Entry* e) {
@@ -651,18 +671,29 @@ void BuildDispatchView(Entry* e) {
     e->dispBuilt = true;
     std::vector<Entry*> chain;
     Entry* at = nullptr;
+    // Each element's referrer: the library and the reference that reached it.
+    Library* fromLib = e->lib;
+    HREFTYPE fromHref = 0;
     if (e->data.dual) {
         at = e;
     } else if (FAILED(e->lib->Resolve(e->data.dispatchOf, &at)) || at->data.kind != TKIND_INTERFACE) {
         at = nullptr;
+    } else {
+        fromHref = e->data.dispatchOf;
     }
-    if (at) chain.push_back(at);
-    while (at && chain.size() < std::size_t(kMaxInheritance) && !at->data.impls.empty()) {
+    while (at) {
+        chain.push_back(at);
+        if (at != e && !e->hasDispatchImpl && at->data.guid == IID_IDispatch) {
+            e->hasDispatchImpl = true;
+            e->dispatchImpl = e->lib->ForeignHref(fromLib, fromHref);
+        }
+        if (chain.size() >= std::size_t(kMaxInheritance) || at->data.impls.empty()) break;
         Entry* base;
         if (FAILED(at->lib->Resolve(at->data.impls[0].href, &base))) break;
         if (std::find(chain.begin(), chain.end(), base) != chain.end()) break;  // cyclic
         if (base->data.kind != TKIND_INTERFACE) break;
-        chain.push_back(base);
+        fromLib = at->lib;
+        fromHref = at->data.impls[0].href;
         at = base;
     }
     std::size_t total = e->data.dual ? 0 : e->data.cFuncs;
@@ -709,6 +740,8 @@ HRESULT ViewFunc(Entry* self, bool dispatchView, std::uint32_t index, FuncData* 
 
 thread_local FuncData t_func;
 
+HREFTYPE Library::EntryHref(Entry* e) { return Slot(e->lib, kTwinHref, e->index); }
+
 HRESULT TypeInfo::GetTypeAttr(TYPEATTR** ppTypeAttr) {
     if (!ppTypeAttr) return E_INVALIDARG;
     *ppTypeAttr = nullptr;
@@ -743,6 +776,7 @@ HRESULT TypeInfo::GetTypeAttr(TYPEATTR** ppTypeAttr) {
         a->cbSizeInstance = ptr;
         if (d.dual) a->wTypeFlags = WORD(d.flags & ~TYPEFLAG_FOLEAUTOMATION);
     }
+    if (ImplementsDispatchOnly()) a->cImplTypes = 1;
     if (alias) FillType(d.aliasTypes, d.aliasType, &a->tdescAlias, &b);
     *ppTypeAttr = a;
     return S_OK;
@@ -841,19 +875,39 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UI
     return S_OK;
 }
 
+// IDispatch as a dispatch interface implements it: the library's own reference to it, else
+// where the interface chain reaches it, else a type of the library with its GUID.
+HRESULT DispatchImplHref(Entry* e, HREFTYPE* out) {
+    const LibraryData& l = e->lib->Data();
+    if (l.hasDispatchRef) {
+        *out = l.dispatchRef;
+        return S_OK;
+    }
+    if (e->data.dual || e->data.hasDispatchOf) {
+        BuildDispatchView(e);
+        if (e->hasDispatchImpl) {
+            *out = e->dispatchImpl;
+            return S_OK;
+        }
+    }
+    std::uint32_t index;
+    Entry* d;
+    if (e->lib->FindGuid(IID_IDispatch, &index) && SUCCEEDED(e->lib->EntryAt(index, &d))) {
+        *out = e->lib->EntryHref(d);
+        return S_OK;
+    }
+    return TYPE_E_ELEMENTNOTFOUND;
+}
+
 HRESULT TypeInfo::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
     if (!pRefType) return E_INVALIDARG;
     *pRefType = 0;
     const TypeData& d = entry_->data;
-    if (IsDispatchView()) {
-        if (index == UINT(-1) && d.dual) {
-            *pRefType = kTwinHref;
-            return S_OK;
-        }
-        if (index != 0 || !entry_->lib->Data().hasDispatchRef) return TYPE_E_ELEMENTNOTFOUND;
-        *pRefType = entry_->lib->Data().dispatchRef;
+    if (index == UINT(-1) && IsDispatchView() && d.dual) {
+        *pRefType = kTwinHref;
         return S_OK;
     }
+    if (ImplementsDispatchOnly()) return index == 0 ? DispatchImplHref(entry_, pRefType) : TYPE_E_ELEMENTNOTFOUND;
     if (index >= d.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
     *pRefType = d.impls[index].href;
     return S_OK;
@@ -863,7 +917,7 @@ HRESULT TypeInfo::GetImplTypeFlags(UINT index, INT* pImplTypeFlags) {
     if (!pImplTypeFlags) return E_INVALIDARG;
     *pImplTypeFlags = 0;
     const TypeData& d = entry_->data;
-    if (IsDispatchView()) return index == 0 ? S_OK : TYPE_E_ELEMENTNOTFOUND;
+    if (ImplementsDispatchOnly()) return index == 0 ? S_OK : TYPE_E_ELEMENTNOTFOUND;
     if (index >= d.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
     *pImplTypeFlags = d.impls[index].flags;
     return S_OK;
