@@ -3,6 +3,7 @@
 #include "platform/oleauto/comptr.h"
 #include "platform/oleauto/msft_source.h"
 #include "platform/oleauto/pe_image.h"
+#include "platform/oleauto/sltg.h"
 #include "platform/oleauto/typelib_load.h"
 #include "platform/registry/winepath.h"
 
@@ -67,7 +68,7 @@ HRESULT OpenLibrarySource(std::vector<std::uint8_t> bytes, std::unique_ptr<Libra
     out->reset();
     // Each format: how its bytes start, and its reader.
     if (IsMsft(bytes)) return OpenMsftSource(bytes, out);
-    if (IsSltg(bytes)) return TYPE_E_UNSUPFORMAT;
+    if (IsSltg(bytes)) return OpenSltgSource(std::move(bytes), out);
     return TYPE_E_CANTLOADLIBRARY;
 }
 
