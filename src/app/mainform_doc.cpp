@@ -15,10 +15,6 @@ namespace {
 // The ProgID registered for a class, read from HKEY_CLASSES_ROOT\CLSID\{guid}\ProgID. False
 // when the key does not exist; an absent default value reads as empty.
 bool ReadProgId(const GUID& clsid, QString* progId) {
-#ifndef QUIBREL_REGISTRY_LINKED  // until the registry implementation is in the tree
-    (void)clsid; (void)progId;
-    return false;
-#else
     const std::string path = "CLSID\\" + GuidToString(clsid) + "\\ProgID";
     ScopedHKEY key;
     if (RegOpenKeyEx(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return false;
@@ -26,7 +22,6 @@ bool ReadProgId(const GUID& clsid, QString* progId) {
     if (!RegReadString(key.Get(), nullptr, "", &value)) value.clear();
     *progId = QString::fromStdString(value);
     return true;
-#endif
 }
 
 QString VariantTypeName(VARTYPE vt) {
