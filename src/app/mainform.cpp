@@ -81,7 +81,6 @@ void TMainForm::CreateComponents() {
                    p.color(QPalette::Active, QPalette::HighlightedText));
         list->setPalette(p);
     }
-    lvMembers->setToolTipDuration(0);
 
     txtDoc = new TDocPane(gbEntity, 12, 24, 465, 57);
     txtDoc->OnHotSpotClick = [this](const QString& text) { RunGuarded([&] { txtDocHotSpotClick(text); }); };
@@ -169,6 +168,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     bool consumed = false;
     RunGuarded([&] {
         if (event->type() == QEvent::FocusIn) {
+            // Entering the list, not coming back from a pop-up menu or another window.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) return;
             if (watched == lvClasses) lvClassesEnter();
             else if (watched == lvMembers) lvMembersEnter();
         } else if (event->type() == QEvent::KeyPress && (watched == lvClasses || watched == lvMembers)) {
