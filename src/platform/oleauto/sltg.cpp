@@ -423,19 +423,6 @@ std::string_view SltgSource::Name(std::uint16_t offset) {
 
 HRESULT SltgSource::GetLibrary(LibraryData* out) {
     *out = lib_;
-    // A dual interface's dispatch view implements IDispatch, which is what the interface side
-    // of the library's dual interfaces derives from.
-    for (std::uint32_t i = 0; i < types_.size() && !out->hasDispatchRef; ++i) {
-        if (types_[i].kind != TKIND_DISPATCH) continue;
-        const TypeLayout* t;
-        if (SUCCEEDED(Layout(i, &t)) && t->blockKind == TKIND_INTERFACE && !t->impls.empty()) {
-            std::uint16_t ref;
-            if (in_.U16(t->impls[0] + 0x14, &ref)) {
-                out->hasDispatchRef = true;
-                out->dispatchRef = MakeHref(i, ref);
-            }
-        }
-    }
     return S_OK;
 }
 

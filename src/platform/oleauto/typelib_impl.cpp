@@ -175,6 +175,7 @@ struct Entry {
     bool indexed = false;
     bool dispBuilt = false;
     std::vector<DispFunc> disp;    // dual interfaces: the dispatch view's functions
+    HRESULT dispStatus = S_OK;     // why an inherited interface of the chain cannot be reached
     ViewIndex dispByMemid;         // disp, then the variables
     bool hasDispatchImpl = false;  // IDispatch as found in the interface chain
     HREFTYPE dispatchImpl = 0;
@@ -665,7 +666,8 @@ bool TypeInfo::ImplementsDispatchOnly() const {
 }
 
 // The dispatch view's function list: the functions of every interface of the chain, the root's
-// first. A part of the chain that cannot be reached (an import not found) is left out.
+// first. When a part of the chain cannot be reached (an import not found) the view has no
+// functions to give.
 void BuildDispatchView(Entry* e) {
     if (e->dispBuilt) return;
     e->dispBuilt = true;
@@ -689,7 +691,11 @@ void BuildDispatchView(Entry* e) {
         }
         if (chain.size() >= std::size_t(kMaxInheritance) || at->data.impls.empty()) break;
         Entry* base;
-        if (FAILED(at->lib->Resolve(at->data.impls[0].href, &base))) break;
+        HRESULT hr = at->lib->Resolve(at->data.impls[0].href, &base);
+        if (FAILED(hr)) {
+            e->dispStatus = hr;
+            break;
+        }
         if (std::find(chain.begin(), chain.end(), base) != chain.end()) break;  // cyclic
         if (base->data.kind != TKIND_INTERFACE) break;
         fromLib = at->lib;
@@ -727,6 +733,7 @@ HRESULT ViewFunc(Entry* self, bool dispatchView, std::uint32_t index, FuncData* 
         return self->lib->Source().GetFunc(self->index, self->data, index, f, namesOnly);
     }
     BuildDispatchView(self);
+    if (FAILED(self->dispStatus)) return self->dispStatus;
     if (index >= self->disp.size()) return TYPE_E_ELEMENTNOTFOUND;
     const DispFunc& d = self->disp[index];
     HRESULT hr = d.owner->lib->Source().GetFunc(d.owner->index, d.owner->data, d.index, f, namesOnly);
@@ -771,6 +778,9 @@ HRESULT TypeInfo::GetTypeAttr(TYPEATTR** ppTypeAttr) {
         ULONG ptr = entry_->lib->PointerSize();
         a->typekind = TKIND_DISPATCH;
         a->cFuncs = WORD(entry_->disp.size());
+        // Without its inherited part the view still counts the whole vtable, and none of its
+        // functions can be read, as the platform does.
+        if (FAILED(entry_->dispStatus)) a->cFuncs = WORD(std::max<ULONG>(d.cFuncs, d.cbSizeVft / ptr));
         a->cImplTypes = 1;
         a->cbSizeVft = WORD(7 * ptr);
         a->cbSizeInstance = ptr;
