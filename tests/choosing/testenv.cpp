@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
+
+#include "platform/registry/registry.h"
 
 #include <cstdlib>
 
@@ -12,6 +15,34 @@ QApplication& TestApp() {
     static char* argv[] = {name, nullptr};
     static QApplication* app = new QApplication(argc, argv);
     return *app;
+}
+
+QStringList MenuTexts(const QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+void StoreRecentFiles(const std::vector<std::pair<std::string, std::string>>& values) {
+    ScopedHKEY key;
+    RegCreateKeyEx(HKEY_CURRENT_USER, kRecentFilesKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                   nullptr, key.Put(), nullptr);
+    for (const auto& [name, data] : values) RegWriteString(key.Get(), name.c_str(), data);
+}
+
+QStringList StoredRecentFiles() {
+    QStringList out;
+    ScopedHKEY key;
+    if (RegOpenKeyEx(HKEY_CURRENT_USER, kRecentFilesKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return out;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD cch = sizeof name;
+        if (RegEnumValue(key.Get(), i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        std::string data;
+        RegReadString(key.Get(), nullptr, name, &data);
+        out << QString::fromStdString(std::string(name, cch) + "=" + data);
+    }
+    return out;
 }
 
 namespace {

@@ -4,14 +4,25 @@
 
 #include <QTemporaryDir>
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <utility>
 #include <vector>
 
 class QApplication;
+class QMenu;
 
 QApplication& TestApp();
+
+// The captions of a menu's items, "-" for a separator.
+QStringList MenuTexts(const QMenu* menu);
+
+// The recent-file list's values below HKEY_CURRENT_USER: written as given, read back in
+// enumeration order as "name=data".
+inline constexpr const char* kRecentFilesKey = "Software\\Quibrel Type Library Explorer\\MRU Items";
+void StoreRecentFiles(const std::vector<std::pair<std::string, std::string>>& values);
+QStringList StoredRecentFiles();
 
 // A registry key as a Wine prefix's system.reg writes it, below Software\Classes: its path
 // (single backslashes) and its values in order; an empty value name is the default value.

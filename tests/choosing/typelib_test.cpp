@@ -17,12 +17,11 @@ std::string Lib(int n) { return "TypeLib\\{5C3A0E10-8B7D-4F21-A0C4-1D2E3F40A" + 
 
 std::vector<TWineKey> LibraryKeys() {
     return {
-        // Versions in listed order: the last one is taken.
+        // The last version key listed is taken, without comparing numbers: 9.0 after 10.0.
         {Lib(1) + "\\1.0", {{"", "Old Alpha"}}},
         {Lib(1) + "\\1.0\\0\\win32", {{"", "/x/alpha1.tlb"}}},
         {Lib(1) + "\\2.0", {{"", "alpha library"}}},
         {Lib(1) + "\\2.0\\0\\win32", {{"", "/x/alpha2.tlb"}}},
-        // Positional, not numeric: 9.0 listed after 10.0 wins.
         {Lib(2) + "\\10.0", {{"", "Ten"}}},
         {Lib(2) + "\\10.0\\0\\win32", {{"", "/x/ten.tlb"}}},
         {Lib(2) + "\\9.0", {{"", "Nine"}}},
@@ -31,18 +30,15 @@ std::vector<TWineKey> LibraryKeys() {
         {Lib(3) + "\\1.0", {{"", "Gamma"}}},
         {Lib(3) + "\\1.0\\FLAGS", {{"", "0"}}},
         {Lib(3) + "\\1.0\\0\\win32", {{"", "/x/gamma.tlb"}}},
-        // A 64-bit prefix registers win64 only.
+        // A 64-bit prefix registers win64 only; with both, win32 is read.
         {Lib(4) + "\\1.0", {{"", "Delta win64"}}},
         {Lib(4) + "\\1.0\\0\\win64", {{"", "C:\\windows\\system32\\delta.tlb"}}},
-        // Both: win32 is read.
         {Lib(5) + "\\1.0", {{"", "Epsilon"}}},
         {Lib(5) + "\\1.0\\9\\win64", {{"", "/x/eps64.tlb"}}},
         {Lib(5) + "\\1.0\\9\\win32", {{"", "/x/eps32.tlb"}}},
-        // A description and no subkeys.
+        // No subkeys: a row without a file. No version keys: no row.
         {Lib(6) + "\\1.0", {{"", "Beta"}}},
-        // No version keys: no row.
         {Lib(7), {{"", "ignored"}}},
-        // No description.
         {Lib(8) + "\\1.0", {}},
         {Lib(8) + "\\1.0\\0\\win32", {{"", "/x/nodesc.tlb"}}},
         {Lib(9) + "\\1.0", {{"", "beta"}}},
@@ -73,71 +69,50 @@ protected:
 TEST_F(TypeLibFormTest, RowsFollowTheVersionAndLocaleRulesSortedByDescription) {
     registry.WriteWineSystemReg(LibraryKeys());
     TTypeLibForm form(nullptr);
-    EXPECT_EQ(form.windowTitle(), "Registered Type Libraries");
-    EXPECT_EQ(Rows(form.lvTypeLib), QStringList({
-                                        "|/x/nodesc.tlb",
-                                        "alpha library|/x/alpha2.tlb",
-                                        "beta|/x/beta.tlb",
-                                        "Beta",
-                                        "Delta win64|C:\\windows\\system32\\delta.tlb",
-                                        "Epsilon|/x/eps32.tlb",
-                                        "Gamma|",
-                                        "Nine|/x/nine.tlb",
-                                    }));
-    // The first row is selected, so OK is ready.
-    ASSERT_EQ(form.lvTypeLib->selectedItems().size(), 1);
-    EXPECT_EQ(form.lvTypeLib->selectedItems().first(), form.lvTypeLib->topLevelItem(0));
+    EXPECT_EQ(Rows(form.lvTypeLib), QStringList({"|/x/nodesc.tlb", "alpha library|/x/alpha2.tlb", "beta|/x/beta.tlb",
+                                                 "Beta", "Delta win64|C:\\windows\\system32\\delta.tlb",
+                                                 "Epsilon|/x/eps32.tlb", "Gamma|", "Nine|/x/nine.tlb"}));
     EXPECT_EQ(form.lvTypeLib->currentItem(), form.lvTypeLib->topLevelItem(0));
     EXPECT_TRUE(form.btnOK->isEnabled());
     EXPECT_EQ(form.SelectedFileName(), "/x/nodesc.tlb");
-
     form.lvTypeLib->setCurrentItem(form.lvTypeLib->topLevelItem(3));
-    EXPECT_EQ(form.SelectedFileName(), "");
-    form.lvTypeLib->clearSelection();
-    EXPECT_FALSE(form.btnOK->isEnabled());
     EXPECT_EQ(form.SelectedFileName(), "");
 }
 
-TEST_F(TypeLibFormTest, EnterTakesTheSelectedRowAndEscapeCancels) {
+TEST_F(TypeLibFormTest, EnterAndDoubleClickTakeTheSelectedRowEscapeCancels) {
     registry.WriteWineSystemReg(LibraryKeys());
     {
         TTypeLibForm form(nullptr);
         form.show();
         QTest::keyClick(form.lvTypeLib, Qt::Key_Return);
-        EXPECT_FALSE(form.isVisible());
         EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_FALSE(form.isVisible());
         EXPECT_EQ(form.SelectedFileName(), "/x/nodesc.tlb");
     }
     {
         TTypeLibForm form(nullptr);
         form.show();
-        QTest::keyClick(form.lvTypeLib, Qt::Key_Escape);
-        EXPECT_FALSE(form.isVisible());
-        EXPECT_EQ(form.result(), QDialog::Rejected);
-    }
-}
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        QWidget* viewport = form.lvTypeLib->viewport();
+        form.lvTypeLib->clearSelection();
+        EXPECT_FALSE(form.btnOK->isEnabled());
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 3));
+        EXPECT_TRUE(form.isVisible()) << "empty space, nothing selected";
 
-TEST_F(TypeLibFormTest, DoubleClickOnARowTakesItAndOnEmptySpaceDoesNothing) {
-    registry.WriteWineSystemReg(LibraryKeys());
+        const QRect row = form.lvTypeLib->visualItemRect(form.lvTypeLib->topLevelItem(1));
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, row.center());
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, row.center());
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_EQ(form.SelectedFileName(), "/x/alpha2.tlb");
+    }
     TTypeLibForm form(nullptr);
     form.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    QWidget* viewport = form.lvTypeLib->viewport();
-
-    form.lvTypeLib->clearSelection();
-    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 3));
-    EXPECT_TRUE(form.isVisible());
-    EXPECT_FALSE(form.btnOK->isEnabled());
-
-    const QRect row = form.lvTypeLib->visualItemRect(form.lvTypeLib->topLevelItem(1));
-    QTest::mouseClick(viewport, Qt::LeftButton, {}, row.center());
-    QTest::mouseDClick(viewport, Qt::LeftButton, {}, row.center());
+    QTest::keyClick(form.lvTypeLib, Qt::Key_Escape);
+    EXPECT_EQ(form.result(), QDialog::Rejected);
     EXPECT_FALSE(form.isVisible());
-    EXPECT_EQ(form.result(), QDialog::Accepted);
-    EXPECT_EQ(form.SelectedFileName(), "/x/alpha2.tlb");
 }
 
-TEST_F(TypeLibFormTest, NoRegisteredLibrariesLeaveOKDisabled) {
+TEST_F(TypeLibFormTest, NoRegisteredLibrariesLeaveOnlyCancel) {
     registry.WriteWineSystemReg({{"TypeLib", {}}});
     TTypeLibForm form(nullptr);
     form.show();
@@ -145,8 +120,6 @@ TEST_F(TypeLibFormTest, NoRegisteredLibrariesLeaveOKDisabled) {
     EXPECT_FALSE(form.btnOK->isEnabled());
     QTest::keyClick(form.lvTypeLib, Qt::Key_Return);
     EXPECT_TRUE(form.isVisible());
-    form.btnCancel->click();
-    EXPECT_EQ(form.result(), QDialog::Rejected);
 }
 
 TEST_F(TypeLibFormTest, ThousandsOfRegistrationsListWithoutAPause) {
@@ -163,11 +136,14 @@ TEST_F(TypeLibFormTest, ThousandsOfRegistrationsListWithoutAPause) {
     QElapsedTimer timer;
     timer.start();
     TTypeLibForm form(nullptr);
-    const qint64 elapsed = timer.elapsed();
+#if defined(__SANITIZE_ADDRESS__)
+    const qint64 limit = 6000;  // instrumented build
+#else
+    const qint64 limit = 1500;
+#endif
+    EXPECT_LT(timer.elapsed(), limit) << "ms to read and list 3000 registrations";
     EXPECT_EQ(form.lvTypeLib->topLevelItemCount(), 3000);
     EXPECT_EQ(form.lvTypeLib->topLevelItem(0)->text(0), "Library 0");
-    EXPECT_EQ(form.lvTypeLib->topLevelItem(2999)->text(0), "Library 999");
-    EXPECT_LT(elapsed, 1500) << "ms to read and list 3000 registrations";
 }
 
 }  // namespace
