@@ -2,6 +2,7 @@
 // HKEY_CLASSES_ROOT as the platform's registration does, and listing them as the
 // registered-library dialog does.
 #include "cli/command.h"
+#include "dialogs/typelib.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/registry/registry.h"
 
@@ -201,47 +202,11 @@ int Unregister(const std::vector<std::string>& args) {
     return 0;
 }
 
-// The rows of the registered-library list: the last version key's description, and the file
-// of the first locale key's win32 key, or of its win64 key when there is no win32 key (a
-// 64-bit Wine prefix records only win64).
+// The registered-library list, rows and order as the dialog shows them.
 int Registered(const std::vector<std::string>& args) {
     if (!args.empty()) return 2;
-    struct Row {
-        QString description;
-        std::string file;
-    };
-    std::vector<Row> rows;
-    ScopedHKEY typeLib;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "TypeLib", 0, KEY_READ, typeLib.Put()) == ERROR_SUCCESS) {
-        for (const std::string& g : RegSubKeyNames(typeLib.Get())) {
-            ScopedHKEY lib;
-            if (RegOpenKeyExA(HKEY_CLASSES_ROOT, ("TypeLib\\" + g).c_str(), 0, KEY_READ, lib.Put()) != ERROR_SUCCESS)
-                continue;
-            std::vector<std::string> versions = RegSubKeyNames(lib.Get());
-            if (versions.empty()) continue;
-            Row row;
-            std::string description;
-            RegReadString(lib.Get(), versions.back().c_str(), nullptr, &description);
-            row.description = QString::fromStdString(description);
-            ScopedHKEY ver;
-            if (RegOpenKeyExA(lib.Get(), versions.back().c_str(), 0, KEY_READ, ver.Put()) == ERROR_SUCCESS) {
-                std::vector<std::string> locales = RegSubKeyNames(ver.Get());
-                if (!locales.empty()) {
-                    ScopedHKEY platform;
-                    if (RegOpenKeyExA(ver.Get(), (locales.front() + "\\win32").c_str(), 0, KEY_READ, platform.Put()) ==
-                            ERROR_SUCCESS ||
-                        RegOpenKeyExA(ver.Get(), (locales.front() + "\\win64").c_str(), 0, KEY_READ, platform.Put()) ==
-                            ERROR_SUCCESS)
-                        RegReadString(platform.Get(), nullptr, nullptr, &row.file);
-                }
-            }
-            rows.push_back(std::move(row));
-        }
-    }
-    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-        return QString::localeAwareCompare(a.description, b.description) < 0;
-    });
-    for (const Row& r : rows) std::printf("%s\t%s\n", r.description.toUtf8().constData(), r.file.c_str());
+    for (const TRegisteredLibrary& row : ReadRegisteredLibraries())
+        std::printf("%s\t%s\n", row.Description.toUtf8().constData(), row.File.toUtf8().constData());
     return 0;
 }
 

@@ -1,7 +1,6 @@
 // A fresh, empty registry for each test: our files and the Wine prefix in a temporary folder.
 #pragma once
 
-#include "platform/oleauto/comptr.h"
 #include "platform/registry/registry.h"
 
 #include <QDir>
@@ -64,12 +63,6 @@ protected:
     static std::string Read(HKEY root, const char* key, const char* value = nullptr) {
         std::string s;
         return RegReadString(root, key, value, &s) ? s : "<absent>";
-    }
-
-    // Whether LoadTypeLib reads our fixtures yet; the tests that open libraries need it.
-    static bool LoaderAvailable() {
-        ComPtr<ITypeLib> lib;
-        return SUCCEEDED(LoadTypeLib(u"" QUIBREL_FIXTURE_DIR "/QuibrelShared.tlb", lib.Put()));
     }
 
     QTemporaryDir tmp_;
