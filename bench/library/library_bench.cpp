@@ -89,10 +89,13 @@ void Register(const std::string& label, const std::filesystem::path& file) {
 
 }  // namespace
 
+// library_bench [benchmark flags] [FILE...]: the given files are measured too.
+// Resident memory is best read from `/usr/bin/time -v quibrel-tlb walk FILE`.
 int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
     Register("QuibrelBig", QUIBREL_BIG_TLB);
     Register("mshtml", std::filesystem::path(QUIBREL_TYPELIBS_DIR) / "files" / "mshtml.tlb");
-    benchmark::Initialize(&argc, argv);
+    for (int i = 1; i < argc; ++i) Register(std::filesystem::path(argv[i]).filename().string(), argv[i]);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
