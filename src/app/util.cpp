@@ -122,7 +122,7 @@ QString FormatType(ITypeInfo* owner, const TYPEDESC& desc, ExternalTypeRegistry*
 }
 
 QString FormatSignature(ITypeInfo* owner, const FUNCDESC& func, ExternalTypeRegistry* registry) {
-    const int cParams = std::max<int>(func.cParams, 0);
+    const int cParams = func.lprgelemdescParam ? std::max<int>(func.cParams, 0) : 0;
     const bool isPut = func.invkind == INVOKE_PROPERTYPUT || func.invkind == INVOKE_PROPERTYPUTREF;
     bool open = false;
     switch (func.invkind) {
