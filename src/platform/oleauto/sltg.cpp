@@ -202,6 +202,7 @@ private:
     std::vector<std::vector<RefEntry>> refs_;
     std::vector<TypeLayout> layouts_;
     std::vector<ImportEntry> imports_;
+    std::unordered_map<std::uint32_t, std::uint32_t> importKeys_;  // by the position of their text
     std::map<std::uint32_t, std::string> converted_;
 };
 
@@ -223,9 +224,14 @@ bool SltgSource::ReadBlocks() {
         std::uint16_t nameAt, next;
         if (!in_.U32(entry, &length) || !in_.U16(entry + 4, &nameAt) || !in_.U16(entry + 6, &next)) return false;
         if (at + length > in_.Size()) return false;
-        std::string_view name;
-        if (nameAt < namesSize && TextUntilNul(nameArea + nameAt, nameArea + namesSize, &name))
-            blocks_.emplace(name, std::make_pair(std::uint32_t(at), std::uint32_t(at + length)));
+        // Names as the bytes spell them: the type list refers to them the same way.
+        if (nameAt < namesSize) {
+            const char* p = reinterpret_cast<const char*>(bytes_.data()) + nameArea + nameAt;
+            std::string_view rest(p, namesSize - nameAt);
+            std::size_t nul = rest.find('\0');
+            if (nul != std::string_view::npos)
+                blocks_.emplace(rest.substr(0, nul), std::make_pair(std::uint32_t(at), std::uint32_t(at + length)));
+        }
         at += length;
         i = next;
     }
@@ -359,8 +365,8 @@ void SltgSource::ReadRefs(std::uint32_t typeIndex) {
 
 // The key of the imported library described at `textAt`, registered on first sight.
 std::uint32_t SltgSource::ImportAt(std::uint32_t textAt) {
-    for (std::uint32_t k = 0; k < imports_.size(); ++k)
-        if (imports_[k].textAt == textAt) return k;
+    auto known = importKeys_.find(textAt);
+    if (known != importKeys_.end()) return known->second;
     ImportEntry imp;
     imp.textAt = textAt;
     std::string_view s;
@@ -386,6 +392,7 @@ std::uint32_t SltgSource::ImportAt(std::uint32_t textAt) {
         }
     }
     imports_.push_back(imp);
+    importKeys_.emplace(textAt, std::uint32_t(imports_.size() - 1));
     return std::uint32_t(imports_.size() - 1);
 }
 
@@ -441,7 +448,7 @@ HRESULT SltgSource::Layout(std::uint32_t index, const TypeLayout** out) {
     t.read = true;
     t.status = TYPE_E_INVDATAREAD;
     const TypeEntry& e = types_[index];
-    if (e.block == e.blockEnd || e.kind >= TKIND_MAX) return t.status;
+    if (!InBlock(index, e.block, kTypeHeaderSize) || e.kind >= TKIND_MAX) return t.status;
     Bytes b = in_.Sub(0, e.blockEnd);
     std::uint32_t members, extra;
     std::uint8_t flags1, flags2;
