@@ -1,6 +1,7 @@
 // quibrel-browser: the type library browser.
 #include "app/application.h"
 #include "app/mainform.h"
+#include "dialogs/history.h"
 
 #include <QScreen>
 
@@ -8,6 +9,8 @@ int main(int argc, char** argv) {
     TApplication app(argc, argv);
     SetUpApplicationFont();
     TMainForm mainForm(QApplication::arguments().mid(1));
+    // The tool windows, hidden until asked for; they belong to the main window.
+    new THistoryForm(&mainForm);
     // Centred on the screen when it first shows.
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = mainForm.frameGeometry();

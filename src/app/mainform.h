@@ -15,6 +15,7 @@
 #include <QTreeWidgetItem>
 
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -160,10 +161,17 @@ public:
     bool IsExternalTypeKnown(const QString& qualifiedName) const override;
     void RegisterExternalType(const QString& qualifiedName, const QString& libraryPath) override;
 
-    // ---- navigation and edit commands (bodies come with their windows; mainform_pending.cpp)
+    // ---- hot-spot navigation and history (mainform_nav.cpp)
     void txtDocHotSpotClick(const QString& hotSpot);
     void RecordHistory();
     void OpenExternalType(const QString& qualifiedName);
+    // How OpenExternalType starts the second copy: program and argument list, no shell. Empty
+    // means QProcess::startDetached; tests put a recorder here.
+    std::function<bool(const QString& program, const QStringList& arguments)> FStartProgram;
+    // The program OpenExternalType starts; empty means the running program.
+    QString FProgramPath;
+
+    // ---- edit commands (bodies come with their windows; mainform_pending.cpp)
     void miEditClick();
     void miCopyClick();
     void miCopyAllClick();

@@ -179,21 +179,3 @@ void TMainForm::DescribeField(ITypeInfo* ti, TMemberRow* memberRow) {
 bool TMainForm::IsEventInterface(const QString& className) const {
     return FEventInterfaces.count(className) != 0;
 }
-
-void TMainForm::SelectByNames(const QString& className, const QString& memberName) {
-    bool matched = false;
-    for (int i = 0, n = lvClasses->topLevelItemCount(); i < n; ++i) {
-        QTreeWidgetItem* row = lvClasses->topLevelItem(i);
-        if (row->text(0).compare(className, Qt::CaseInsensitive) != 0) continue;
-        lvClasses->scrollToItem(row);
-        SelectRow(lvClasses, row);
-        matched = true;
-    }
-    if (!matched || memberName.isEmpty()) return;
-    for (int i = 0, n = lvMembers->topLevelItemCount(); i < n; ++i) {
-        QTreeWidgetItem* row = lvMembers->topLevelItem(i);
-        if (row->text(0).compare(memberName, Qt::CaseInsensitive) != 0) continue;
-        lvMembers->scrollToItem(row);
-        SelectRow(lvMembers, row);
-    }
-}
