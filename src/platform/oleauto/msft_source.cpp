@@ -151,6 +151,7 @@ HRESULT MsftSource::GetLibrary(LibraryData* out) {
     out->majorVersion = WORD(std::uint32_t(h_[6]) & 0xFFFF);
     out->minorVersion = WORD(std::uint32_t(h_[6]) >> 16);
     out->flags = WORD(std::uint32_t(h_[7]) | LIBFLAG_FHASDISKIMAGE);
+    out->byteSize = bytes_.size();
     out->name = Name(h_[14]);
     out->doc = String(h_[9]);
     out->helpContext = DWORD(h_[11]);

@@ -190,6 +190,7 @@ public:
     HRESULT Init() {
         HRESULT hr = src_->GetLibrary(&lib_);
         if (FAILED(hr)) return hr;
+        budget_ = lib_.byteSize ? lib_.byteSize + 65536 : std::size_t(1) << 24;
         entries_.resize(src_->TypeCount());
         return S_OK;
     }
@@ -290,11 +291,22 @@ public:
             s.status = src_->GetType(index, &e->data);
             if (SUCCEEDED(s.status) && e->data.memids.size() != std::size_t(e->data.cFuncs) + e->data.cVars)
                 s.status = TYPE_E_INVDATAREAD;
+            if (SUCCEEDED(s.status) &&
+                !Spend(e->data.memids.size() + e->data.impls.size() + e->data.aliasTypes.nodes.size() + 1))
+                s.status = TYPE_E_INVDATAREAD;
             if (SUCCEEDED(s.status)) s.entry = std::move(e);
         }
         if (FAILED(s.status)) return s.status;
         *out = s.entry.get();
         return S_OK;
+    }
+
+    // Keeps what decoded types hold in proportion to the library's size: a damaged library can
+    // make many types claim the same large tables, a sound one does not.
+    bool Spend(std::size_t units) {
+        if (units > budget_ - spent_) return false;
+        spent_ += units;
+        return true;
     }
 
     // Where a reference of this library's leads: the entry (possibly in another library) and the
@@ -388,6 +400,7 @@ private:
     HRESULT Import(std::uint32_t key, Library** out);
 
     ULONG refs_ = 0;
+    std::size_t budget_ = 0, spent_ = 0;
     std::unique_ptr<LibrarySource> src_;
     std::string path_;
     LibraryData lib_;
@@ -705,6 +718,10 @@ void BuildDispatchView(Entry* e) {
     std::size_t total = e->data.dual ? 0 : e->data.cFuncs;
     for (Entry* c : chain) total += c->data.cFuncs;
     total = std::min<std::size_t>(total, 0xFFFF);
+    if (!e->lib->Spend(total)) {
+        e->dispStatus = TYPE_E_INVDATAREAD;
+        return;
+    }
     e->disp.reserve(total);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
         for (std::uint32_t i = 0; i < (*it)->data.cFuncs && e->disp.size() < total; ++i)

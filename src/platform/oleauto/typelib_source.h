@@ -80,15 +80,16 @@ struct FuncData {
     DWORD helpContext = 0;
     DWORD helpStringContext = 0;
 
-    // Empties it for the next member, keeping the vectors' storage.
+    // Empties it for the next member, keeping the vectors' storage unless a damaged member
+    // made it large.
     void Clear() {
         std::vector<ParamData> p = std::move(params);
         TypeTree t = std::move(types);
         *this = FuncData();
         p.clear();
         t.Clear();
-        params = std::move(p);
-        types = std::move(t);
+        if (p.capacity() <= 1024) params = std::move(p);
+        if (t.nodes.capacity() <= 4096) types = std::move(t);
     }
 };
 
@@ -152,6 +153,9 @@ struct LibraryData {
     DWORD helpContext = 0;
     bool hasDispatchRef = false;   // IDispatch, which dispatch interfaces implement
     HREFTYPE dispatchRef = 0;
+    // The size of the library's bytes: what the generic layer keeps of decoded types is bounded
+    // by it, whatever the file claims (0: a fixed bound).
+    std::size_t byteSize = 0;
 };
 
 // A library this one imports types from.
