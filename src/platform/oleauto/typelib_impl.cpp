@@ -185,7 +185,8 @@ struct Entry {
 
 class Library final : public ITypeLib {
 public:
-    Library(std::unique_ptr<LibrarySource> src, std::string path) : src_(std::move(src)), path_(std::move(path)) {}
+    Library(std::unique_ptr<LibrarySource> src, std::string path)
+        : serial_(++serials_), src_(std::move(src)), path_(std::move(path)) {}
 
     HRESULT Init() {
         HRESULT hr = src_->GetLibrary(&lib_);
@@ -277,6 +278,8 @@ public:
     // ---- for the type infos -----------------------------------------------------------------
 
     LibrarySource& Source() { return *src_; }
+    // Unique for the life of the process (an address may be reused, this is not).
+    std::uint64_t Serial() const { return serial_; }
     const LibraryData& Data() const { return lib_; }
     ULONG PointerSize() const { return lib_.syskind == SYS_WIN64 ? 8 : 4; }
 
@@ -399,7 +402,9 @@ private:
 
     HRESULT Import(std::uint32_t key, Library** out);
 
+    static inline std::uint64_t serials_ = 0;
     ULONG refs_ = 0;
+    std::uint64_t serial_;
     std::size_t budget_ = 0, spent_ = 0;
     std::unique_ptr<LibrarySource> src_;
     std::string path_;
@@ -499,8 +504,10 @@ HRESULT Library::Import(std::uint32_t key, Library** out) {
 class Block {
 public:
     void Reserve(std::size_t bytes) { size_ += Round(bytes); }
-    bool Allocate() {
-        base_ = static_cast<char*>(std::calloc(1, size_ ? size_ : 8));
+    // Zeroed, unless the caller sets every field itself.
+    bool Allocate(bool zero = true) {
+        std::size_t n = size_ ? size_ : 8;
+        base_ = static_cast<char*>(zero ? std::calloc(1, n) : std::malloc(n));
         return base_ != nullptr;
     }
     template <class T>
@@ -558,12 +565,18 @@ void FillType(const TypeTree& t, std::uint32_t node, TYPEDESC* out, Block* b) {
         break;
     }
     case VT_USERDEFINED:
+        out->lptdesc = nullptr;
         out->hreftype = n.href;
         break;
     default:
         out->lptdesc = nullptr;
         break;
     }
+}
+
+void ClearParamDesc(ELEMDESC* e, USHORT flags) {
+    e->paramdesc.pparamdescex = nullptr;
+    e->paramdesc.wParamFlags = flags;
 }
 
 // A VARIANT as handed out: strings become BSTRs; kinds that would carry a pointer carry none.
@@ -596,24 +609,28 @@ HRESULT BuildFuncDesc(const FuncData& f, FUNCDESC** out) {
         if (p.hasDefault && (p.flags & PARAMFLAG_FHASDEFAULT)) b.Reserve(sizeof(PARAMDESCEX));
     }
     if (f.params.size() > 0x7FFF) return TYPE_E_INVDATAREAD;
-    if (!b.Allocate()) return E_OUTOFMEMORY;
+    if (!b.Allocate(false)) return E_OUTOFMEMORY;
     auto* fd = b.Take<FUNCDESC>();
     fd->memid = f.memid;
+    fd->lprgscode = nullptr;
+    fd->lprgelemdescParam = nullptr;
     fd->funckind = f.funckind;
     fd->invkind = f.invkind;
     fd->callconv = f.callconv;
     fd->cParams = SHORT(f.params.size());
     fd->cParamsOpt = f.cParamsOpt;
     fd->oVft = f.oVft;
+    fd->cScodes = 0;
     fd->wFuncFlags = f.flags;
     FillType(f.types, f.returnType, &fd->elemdescFunc.tdesc, &b);
+    ClearParamDesc(&fd->elemdescFunc, 0);
     if (!f.params.empty()) {
         fd->lprgelemdescParam = b.Take<ELEMDESC>(sizeof(ELEMDESC) * f.params.size());
         for (std::size_t i = 0; i < f.params.size(); ++i) {
             const ParamData& p = f.params[i];
             ELEMDESC& e = fd->lprgelemdescParam[i];
             FillType(f.types, p.type, &e.tdesc, &b);
-            e.paramdesc.wParamFlags = p.flags;
+            ClearParamDesc(&e, p.flags);
             if (p.hasDefault && (p.flags & PARAMFLAG_FHASDEFAULT)) {
                 auto* ex = b.Take<PARAMDESCEX>();
                 ex->cBytes = sizeof(PARAMDESCEX);
@@ -743,7 +760,7 @@ void BuildMemidIndex(Entry* e) {
 }
 
 // Function `index` of the view, in the form it shows, with references named for `self`.
-HRESULT ViewFunc(Entry* self, bool dispatchView, std::uint32_t index, FuncData* f, bool namesOnly) {
+HRESULT ViewFuncUncached(Entry* self, bool dispatchView, std::uint32_t index, FuncData* f, bool namesOnly) {
     f->Clear();
     if (!dispatchView) {
         if (index >= self->data.cFuncs) return TYPE_E_ELEMENTNOTFOUND;
@@ -762,7 +779,34 @@ HRESULT ViewFunc(Entry* self, bool dispatchView, std::uint32_t index, FuncData* 
     return S_OK;
 }
 
+// The function last decoded into t_func: callers mostly ask for the names or the documentation
+// of the function they just fetched.
 thread_local FuncData t_func;
+thread_local struct {
+    bool valid = false;
+    bool full = false;
+    std::uint64_t library = 0;
+    std::uint32_t type = 0;
+    bool dispatchView = false;
+    std::uint32_t index = 0;
+} t_last;
+
+// Function `index` of the view into t_func.
+HRESULT ViewFunc(Entry* self, bool dispatchView, std::uint32_t index, bool namesOnly) {
+    if (t_last.valid && (t_last.full || namesOnly) && t_last.library == self->lib->Serial() &&
+        t_last.type == self->index && t_last.dispatchView == dispatchView && t_last.index == index)
+        return S_OK;
+    t_last.valid = false;
+    HRESULT hr = ViewFuncUncached(self, dispatchView, index, &t_func, namesOnly);
+    if (FAILED(hr)) return hr;
+    t_last.valid = true;
+    t_last.full = !namesOnly;
+    t_last.library = self->lib->Serial();
+    t_last.type = self->index;
+    t_last.dispatchView = dispatchView;
+    t_last.index = index;
+    return S_OK;
+}
 
 HREFTYPE Library::EntryHref(Entry* e) { return Slot(e->lib, kTwinHref, e->index); }
 
@@ -814,7 +858,7 @@ HRESULT TypeInfo::GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) {
     *ppFuncDesc = nullptr;
     FuncData& f = t_func;
     bool dispatchView = IsDispatchView();
-    HRESULT hr = ViewFunc(entry_, dispatchView, index, &f, false);
+    HRESULT hr = ViewFunc(entry_, dispatchView, index, false);
     if (FAILED(hr)) return hr;
     return BuildFuncDesc(f, ppFuncDesc);
 }
@@ -881,7 +925,7 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UI
     }
     if (at < funcs) {
         FuncData& f = t_func;
-        HRESULT hr = ViewFunc(entry_, dispatchView, at, &f, true);
+        HRESULT hr = ViewFunc(entry_, dispatchView, at, true);
         if (FAILED(hr)) return hr;
         UINT n = 0;
         if (n < cMaxNames) rgBstrNames[n++] = TextToBstr(f.name);
@@ -991,7 +1035,7 @@ HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrD
     }
     if (at < funcs) {
         FuncData& f = t_func;
-        HRESULT hr = ViewFunc(entry_, dispatchView, at, &f, false);
+        HRESULT hr = ViewFunc(entry_, dispatchView, at, false);
         if (FAILED(hr)) return hr;
         Library* owner = dispatchView ? entry_->disp[at].owner->lib : lib;
         return Library::GiveDoc(f.name, f.doc, f.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile,

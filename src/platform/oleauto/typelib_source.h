@@ -83,13 +83,20 @@ struct FuncData {
     // Empties it for the next member, keeping the vectors' storage unless a damaged member
     // made it large.
     void Clear() {
-        std::vector<ParamData> p = std::move(params);
-        TypeTree t = std::move(types);
-        *this = FuncData();
-        p.clear();
-        t.Clear();
-        if (p.capacity() <= 1024) params = std::move(p);
-        if (t.nodes.capacity() <= 4096) types = std::move(t);
+        memid = MEMBERID_NIL;
+        funckind = FUNC_PUREVIRTUAL;
+        invkind = INVOKE_FUNC;
+        callconv = CC_STDCALL;
+        cParamsOpt = 0;
+        oVft = 0;
+        flags = 0;
+        returnType = kNoNode;
+        name = doc = {};
+        helpContext = helpStringContext = 0;
+        params.clear();
+        types.Clear();
+        if (params.capacity() > 1024) std::vector<ParamData>().swap(params);
+        if (types.nodes.capacity() > 4096) types = TypeTree();
     }
 };
 
