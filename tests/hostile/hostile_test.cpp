@@ -21,6 +21,18 @@ using damage::Case;
 // ---- a single allocation larger than this is a bug: sizes must be checked against the data --
 static constexpr std::size_t kAllocLimit = std::size_t(256) << 20;
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QUIBREL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUIBREL_ASAN 1
+#endif
+#endif
+
+#ifdef QUIBREL_ASAN
+// AddressSanitizer owns the allocator: let it refuse (and report) oversized requests.
+extern "C" const char* __asan_default_options() { return "max_allocation_size=268435456"; }
+#else
 static void* GuardedAlloc(std::size_t n) {
     if (n > kAllocLimit) {
         std::fprintf(stderr, "unbounded allocation of %zu bytes\n", n);
@@ -35,6 +47,7 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#endif
 
 // ---- when a case crashes under the sanitizers, say which and keep its bytes -----------------
 static const Case* g_current = nullptr;
