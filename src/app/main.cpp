@@ -2,6 +2,8 @@
 #include "app/application.h"
 #include "app/mainform.h"
 #include "dialogs/history.h"
+#include "dialogs/legend.h"
+#include "dialogs/search.h"
 
 #include <QScreen>
 
@@ -11,6 +13,8 @@ int main(int argc, char** argv) {
     TMainForm mainForm(QApplication::arguments().mid(1));
     // The tool windows, hidden until asked for; they belong to the main window.
     new THistoryForm(&mainForm);
+    new TSearchForm(&mainForm);
+    new TLegendForm(&mainForm);
     // Centred on the screen when it first shows.
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = mainForm.frameGeometry();

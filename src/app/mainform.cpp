@@ -162,6 +162,7 @@ void TMainForm::ConnectHandlers() {
     connect(lvMembers, &QTreeWidget::itemDoubleClicked, this, guarded(&TMainForm::lvMembersDblClick));
     lvClasses->installEventFilter(this);
     lvMembers->installEventFilter(this);
+    ConnectEditCommands();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {

@@ -4,8 +4,8 @@
 //
 // The implementation is split by concern: mainform.cpp (window, start-up, open commands,
 // shutdown), mainform_lists.cpp (class and member lists), mainform_doc.cpp (descriptions and
-// the documentation pane), mainform_pending.cpp (commands whose behaviour comes with the other
-// windows and the edit commands).
+// the documentation pane), mainform_nav.cpp (hot spots, history, selecting by name),
+// mainform_edit.cpp (the Edit and pop-up menu commands, the search and legend commands).
 #pragma once
 
 #include "app/util.h"
@@ -122,7 +122,7 @@ public:
     void miResolveClick();    // comes with the ProgID dialog
     void miExitClick();
     void miHistoryClick();    // comes with the history window
-    void miLegendClick();     // comes with the legend window
+    void miLegendClick();     // mainform_edit.cpp
     // Opens a library; throws EBrowserError when it cannot be loaded, leaving everything as it was.
     void OpenTypeLib(const QString& path);
     // OpenTypeLib under the hourglass, for the open commands.
@@ -171,13 +171,15 @@ public:
     // The program OpenExternalType starts; empty means the running program.
     QString FProgramPath;
 
-    // ---- edit commands (bodies come with their windows; mainform_pending.cpp)
+    // ---- edit, search and legend commands (mainform_edit.cpp)
     void miEditClick();
     void miCopyClick();
     void miCopyAllClick();
     void miCheckAllClick();
     void miUncheckAllClick();
     void miSearchClick();
+    // The window's active control when it is one of the three lists, else null.
+    QTreeWidget* FocusedList() const;
     // Keys of both lists; true when the key was consumed.
     bool lvClassesKeyDown(QKeyEvent* event);
     bool lvMembersKeyPress(QKeyEvent* event);
@@ -193,7 +195,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Tool windows and the recent-file list, when they exist (mainform_pending.cpp).
+    // Tool windows and the recent-file list, when they exist.
     void AddRecentFile(const QString& path);
     void ResetSearchWindow();
     void ClearHistoryWindow();
@@ -202,6 +204,8 @@ private:
     // Sets up mruTypeLib and loads its list (mainform_open.cpp).
     void CreateRecentFileList();
     void ConnectHandlers();
+    // Ctrl+C in the lists brings the Edit menu up to date first (mainform_edit.cpp).
+    void ConnectEditCommands();
     void DeleteMemberRows();
     void DeleteClassRows();
     void AddMemberRow(TMemberRow* row) { FNewMembers.push_back(row); }
