@@ -136,19 +136,22 @@ struct DispFunc {
 // Members of a view by member id: an open-addressing table of positions, where the first
 // (lowest) position of each id is kept.
 struct ViewIndex {
-    std::vector<MEMBERID> memids;      // by position: functions, then variables
+    std::vector<MEMBERID> own;         // the ids by position when the view has its own list
+    const std::vector<MEMBERID>* ids = &own;  // by position: functions, then variables
     std::vector<std::uint32_t> slots;  // position + 1; 0 is empty
 
     static std::uint32_t Hash(MEMBERID id) { return std::uint32_t(id) * 0x9E3779B1u; }
 
-    void Build() {
+    void Build(const std::vector<MEMBERID>* memids) {
+        ids = memids;
+        const std::vector<MEMBERID>& m = *ids;
         std::size_t size = 8;
-        while (size < memids.size() * 2) size *= 2;
+        while (size < m.size() * 2) size *= 2;
         slots.assign(size, 0);
         const std::uint32_t mask = std::uint32_t(size - 1);
-        for (std::uint32_t i = 0; i < memids.size(); ++i) {
-            std::uint32_t h = Hash(memids[i]) & mask;
-            while (slots[h] && memids[slots[h] - 1] != memids[i]) h = (h + 1) & mask;
+        for (std::uint32_t i = 0; i < m.size(); ++i) {
+            std::uint32_t h = Hash(m[i]) & mask;
+            while (slots[h] && m[slots[h] - 1] != m[i]) h = (h + 1) & mask;
             if (!slots[h]) slots[h] = i + 1;
         }
     }
@@ -156,7 +159,7 @@ struct ViewIndex {
         if (slots.empty()) return false;
         const std::uint32_t mask = std::uint32_t(slots.size() - 1);
         for (std::uint32_t h = Hash(memid) & mask; slots[h]; h = (h + 1) & mask) {
-            if (memids[slots[h] - 1] == memid) {
+            if ((*ids)[slots[h] - 1] == memid) {
                 *at = slots[h] - 1;
                 return true;
             }
@@ -745,18 +748,17 @@ void BuildDispatchView(Entry* e) {
             e->disp.push_back({*it, i, true});
     if (!e->data.dual)
         for (std::uint32_t i = 0; i < e->data.cFuncs && e->disp.size() < total; ++i) e->disp.push_back({e, i, false});
-    std::vector<MEMBERID>& ids = e->dispByMemid.memids;
+    std::vector<MEMBERID>& ids = e->dispByMemid.own;
     ids.reserve(e->disp.size() + e->data.cVars);
     for (const DispFunc& d : e->disp) ids.push_back(d.owner->data.memids[d.index]);
     for (std::uint32_t i = 0; i < e->data.cVars; ++i) ids.push_back(e->data.memids[e->data.cFuncs + i]);
-    e->dispByMemid.Build();
+    e->dispByMemid.Build(&e->dispByMemid.own);
 }
 
 void BuildMemidIndex(Entry* e) {
     if (e->indexed) return;
     e->indexed = true;
-    e->byMemid.memids = e->data.memids;
-    e->byMemid.Build();
+    e->byMemid.Build(&e->data.memids);
 }
 
 // Function `index` of the view, in the form it shows, with references named for `self`.
