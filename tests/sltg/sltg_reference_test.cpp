@@ -2,12 +2,15 @@
 // gives what the platform's own service gave for them, stand-alone and inside PE images built
 // here from the same bytes. Skipped when the collection is not there.
 #include "platform/oleauto/comptr.h"
+#include "platform/oleauto/typelib_load.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -199,6 +202,28 @@ TEST_F(SltgCollection, InsidePeImages) {
     EXPECT_TRUE(diff.empty()) << "second library of StdPair.dll:\n" << diff;
     diff = FirstDifferences(Dump(vba), Reference("VEN2232.OLB"));
     EXPECT_TRUE(diff.empty()) << "Vba64.dll:\n" << diff;
+}
+
+// Texts are 8-bit in an SLTG file: Windows-1252, where 0x80 is the euro sign and the upper half
+// is otherwise Latin-1.
+TEST_F(SltgCollection, TextsAreWindows1252) {
+    std::ifstream in(kCollection / "files" / "stdole32.tlb", std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto replace = [&](std::string_view from, std::string_view to) {
+        std::vector<std::uint8_t> f(from.begin(), from.end()), t(to.begin(), to.end());
+        auto at = std::search(bytes.begin(), bytes.end(), f.begin(), f.end());
+        ASSERT_NE(at, bytes.end()) << from;
+        std::copy(t.begin(), t.end(), at);
+    };
+    replace(std::string_view("\xFFGUID\0", 6), std::string_view("\xFF\xC9\x80ID\0", 6));  // a type's name
+    replace("OLE Automation", "\xD6LE Automation");                                // the library's doc string
+    ComPtr<ITypeLib> lib;
+    ASSERT_EQ(tlb::LoadTypeLibFromBytes(bytes, "", 0, lib.Put()), S_OK);
+    BStr name, doc;
+    ASSERT_EQ(lib->GetDocumentation(0, name.Put(), nullptr, nullptr, nullptr), S_OK);
+    ASSERT_EQ(lib->GetDocumentation(-1, nullptr, doc.Put(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(name.View(), std::u16string_view(u"\u00C9\u20ACID"));
+    EXPECT_EQ(doc.View(), std::u16string_view(u"\u00D6LE Automation"));
 }
 
 }  // namespace

@@ -263,7 +263,7 @@ bool SltgSource::ReadDirectory() {
     std::uint32_t reserved;
     if (!d.U32(at, &lib_.helpContext) || !d.U16(at + 4, &syskind) || !d.U16(at + 6, &lcid) ||
         !d.U32(at + 8, &reserved) || !d.U16(at + 12, &flags) || !d.U16(at + 14, &major) ||
-        !d.U16(at + 16, &minor) || !d.Copy(at + 18, &lib_.guid, sizeof(GUID)))
+        !d.U16(at + 16, &minor) || !d.Copy(at + 18, &lib_.guid, sizeof(GUID)) || syskind > SYS_WIN64)
         return false;
     at += 18 + sizeof(GUID) + kTypeNameHashSize;
     lib_.doc = texts[1];
