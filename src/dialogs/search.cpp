@@ -264,8 +264,8 @@ QString TSearchForm::AsciiLower(const QString& s) {
     return lowered;
 }
 
-bool TSearchForm::IsSkipName(const QString& name) const {
-    return std::binary_search(SkipNames.begin(), SkipNames.end(), AsciiLower(name));
+bool TSearchForm::IsSkipName(const QString& lowered) const {
+    return std::binary_search(SkipNames.begin(), SkipNames.end(), lowered);
 }
 
 bool TSearchForm::Matches(const QString& lowered) const { return lowered.contains(FSearchText); }
@@ -359,7 +359,7 @@ void TSearchForm::SearchEvents(const ClassEntry& entry) {
         bool isNull = true;
         if (!GetMemberName(ti, memid, &name, &isNull) || isNull) continue;
         const QString lowered = AsciiLower(name);
-        if (std::binary_search(SkipNames.begin(), SkipNames.end(), lowered)) continue;
+        if (IsSkipName(lowered)) continue;
         if (Matches(lowered)) AddResult(entry, name, eiEvent);
     }
 }
@@ -388,7 +388,7 @@ void TSearchForm::SearchInterfaceMembers(const ClassEntry& entry) {
         bool isNull = true;
         if (!GetMemberName(ti, memid, &name, &isNull) || isNull) continue;
         QString lowered = AsciiLower(name);
-        if (std::binary_search(SkipNames.begin(), SkipNames.end(), lowered)) continue;
+        if (IsSkipName(lowered)) continue;
         if (seen.count(lowered)) continue;
         if (Matches(lowered)) AddResult(entry, name, kind == INVOKE_FUNC ? eiMethod : eiProperty);
         seen.insert(std::move(lowered));

@@ -76,8 +76,6 @@ public:
     bool Busy() const { return FBusy; }
     bool CancelRequested() const { return FCancelRequested; }
     TSearchResultModel* Model() const { return FModel; }
-    // Whether a name is one of the IUnknown and IDispatch method names, in any letter case.
-    bool IsSkipName(const QString& name) const;
 
     // ---- handlers and operations ----------------------------------------------------------
     void FormCreate();
@@ -122,6 +120,8 @@ private:
     void SearchEvents(const ClassEntry& entry);
     void SearchInterfaceMembers(const ClassEntry& entry);
     void SearchVariables(const ClassEntry& entry, int memberIcon);
+    // Whether a lower-cased name is one of the IUnknown and IDispatch method names.
+    bool IsSkipName(const QString& lowered) const;
     bool Matches(const QString& lowered) const;
     void AddResult(const ClassEntry& entry, const QString& member, int memberIcon);
     void FinishSearch();
