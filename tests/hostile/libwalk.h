@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -142,7 +143,9 @@ inline void WalkType(ITypeInfo* ti, Counts& c, bool followImpls = true) {
         WalkElem(ti, vd->elemdescVar, false, c);
         if (vd->varkind == VAR_CONST) TouchVariant(vd->lpvarValue, c);
     }
-    // Implemented types, and the vtable side of a dual interface (index -1).
+    // Implemented types, and the vtable side of a dual interface (index -1). A damaged list
+    // may name the same types thousands of times: each distinct one is walked once.
+    std::set<HREFTYPE> followed;
     for (int j = (attr->typekind == TKIND_DISPATCH ? -1 : 0); j < static_cast<int>(attr->cImplTypes); ++j) {
         INT flags = 0;
         if (j >= 0 && FAILED(ti->GetImplTypeFlags(static_cast<UINT>(j), &flags))) ++c.failures;
@@ -154,7 +157,7 @@ inline void WalkType(ITypeInfo* ti, Counts& c, bool followImpls = true) {
             continue;
         }
         ++c.refs;
-        if (followImpls) WalkType(ref.Get(), c, false);
+        if (followImpls && followed.insert(href).second && followed.size() <= 64) WalkType(ref.Get(), c, false);
     }
 }
 
