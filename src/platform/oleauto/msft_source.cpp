@@ -147,7 +147,9 @@ HRESULT MsftSource::GetLibrary(LibraryData* out) {
     *out = LibraryData();
     if (h_[2] >= 0 && !Guid(h_[2], &out->guid)) return TYPE_E_INVDATAREAD;
     out->lcid = LCID(h_[4]);
-    out->syskind = SYSKIND(std::uint32_t(h_[5]) & 0xF);
+    std::uint32_t syskind = std::uint32_t(h_[5]) & 0xF;
+    if (syskind > SYS_WIN64) return TYPE_E_INVDATAREAD;
+    out->syskind = SYSKIND(syskind);
     out->majorVersion = WORD(std::uint32_t(h_[6]) & 0xFFFF);
     out->minorVersion = WORD(std::uint32_t(h_[6]) >> 16);
     out->flags = WORD(std::uint32_t(h_[7]) | LIBFLAG_FHASDISKIMAGE);
@@ -493,6 +495,7 @@ HRESULT MsftSource::GetVar(std::uint32_t typeIndex, const TypeData& type, std::u
     d_.I32(m.arrays + (std::size_t(m.count) + k) * 4, &nameOff);
     out->name = Name(nameOff);
     out->flags = WORD(std::uint32_t(flags) & 0xFFFF);
+    if (varkind > VAR_DISPATCH) return TYPE_E_INVDATAREAD;
     out->varkind = VARKIND(varkind);
     if (!DecodeType(dataType, &out->types, 0, &out->type)) return TYPE_E_INVDATAREAD;
     if (out->varkind == VAR_CONST) {
