@@ -120,6 +120,21 @@ TEST(Dump, ResourceNumberSelectsTheLibrary) {
     EXPECT_EQ(Dump(Fixture("QuibrelShared.tlb") + "\\2").status, 1);
 }
 
+// Property flags widl cannot write, set in a copy of the library.
+TEST(Dump, HiddenAndNonBrowsableProperties) {
+    std::string want = Expected("QuibrelTest.dump");
+    for (auto [from, to] : {std::pair<std::string, std::string>{
+                                "  var 0 Width memid 0x00000001 varkind 3 flags 0x0000 ",
+                                "  var 0 Width memid 0x00000001 varkind 3 flags 0x0400 "},
+                            {"  var 2 Opacity memid 0x00000003 varkind 3 flags 0x0000 ",
+                             "  var 2 Opacity memid 0x00000003 varkind 3 flags 0x0040 "}}) {
+        auto at = want.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        want.replace(at, from.size(), to);
+    }
+    ExpectSameDump(Fixture("QuibrelHidden.tlb"), want);
+}
+
 // Without QuibrelShared.tlb beside it, only what lives in the import is missing.
 TEST(Dump, MissingImportFailsOnlyTheItemsThatNeedIt) {
     DumpRun r = Dump(Fixture("lonely/QuibrelTest.tlb"));
