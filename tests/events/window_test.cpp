@@ -3,6 +3,8 @@
 #include "app/events.h"
 #include "app/mainform.h"
 
+#include "common/windowenv.h"
+
 #include "qt_print.h"
 #include "worked_example.h"
 
@@ -31,27 +33,7 @@ namespace {
 const QString kPanelLib = QStringLiteral(EVENTS_FIXTURE_DIR "/PanelEvents.tlb");
 
 // One application; the registry and user folders point into a folder of the test's own.
-class WindowEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        dir_ = std::make_unique<QTemporaryDir>();
-        for (const char* name : {"QUIBREL_REGISTRY_DIR", "WINEPREFIX", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
-            setenv(name, (dir_->path() + "/" + name).toUtf8().constData(), 1);
-        static int argc = 1;
-        static char name[] = "events_window_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override {
-        app_.reset();
-        dir_.reset();
-    }
-
-private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<QApplication> app_;
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WindowEnvironment);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WindowEnvironment("events_window_tests"));
 
 QByteArray ReadAll(const QString& path) {
     QFile f(path);

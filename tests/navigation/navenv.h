@@ -7,6 +7,8 @@
 #include "components/ColMemo/colmemo.h"
 #include "dialogs/history.h"
 
+#include "common/windowenv.h"
+
 #include <QApplication>
 #include <QTest>
 #include <QMouseEvent>
@@ -28,30 +30,15 @@ inline QString FocusName() {
     return w ? w->objectName() : QStringLiteral("(none)");
 }
 
-class NavigationEnvironment : public ::testing::Environment {
+// One application for the run of navigation_tests.
+class NavigationEnvironment : public WindowEnvironment {
 public:
-    void SetUp() override {
-        dir_ = std::make_unique<QTemporaryDir>();
-        for (const char* name : {"QUIBREL_REGISTRY_DIR", "WINEPREFIX", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
-            setenv(name, (dir_->path() + "/" + name).toUtf8().constData(), 1);
-        static int argc = 1;
-        static char name[] = "navigation_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override {
-        app_.reset();
-        dir_.reset();
-    }
-
-private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<QApplication> app_;
+    NavigationEnvironment() : WindowEnvironment("navigation_tests") {}
 };
 
 inline QString Fixture(const char* name) { return QStringLiteral(QUIBREL_FIXTURE_DIR "/") + QLatin1String(name); }
 
-class NavigationTest : public ::testing::Test {
+class NavigationTest : public MainWindowTest {
 protected:
     void SetUp() override {
         form_ = std::make_unique<TMainForm>();
@@ -63,35 +50,8 @@ protected:
         form_->OpenTypeLib(Fixture("QuibrelTest.tlb"));
         ASSERT_GT(form_->lvClasses->topLevelItemCount(), 0);
     }
-    void TearDown() override { form_.reset(); }
-
-    TMainForm& Form() { return *form_; }
-
-    static int RowOf(QTreeWidget* list, const QString& caption) {
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            if (list->topLevelItem(i)->text(0) == caption) return i;
-        return -1;
-    }
     int ClassIndex(const QString& name) const { return RowOf(form_->lvClasses, name); }
     int MemberIndex(const QString& name) const { return RowOf(form_->lvMembers, name); }
-    void SelectClass(const QString& name) {
-        const int row = ClassIndex(name);
-        ASSERT_GE(row, 0) << name.toStdString();
-        form_->lvClasses->setCurrentItem(form_->lvClasses->topLevelItem(row), 0, QItemSelectionModel::ClearAndSelect);
-    }
-    void SelectMember(const QString& name) {
-        const int row = MemberIndex(name);
-        ASSERT_GE(row, 0) << name.toStdString();
-        form_->lvMembers->setCurrentItem(form_->lvMembers->topLevelItem(row), 0, QItemSelectionModel::ClearAndSelect);
-    }
-    QString SelectedClass() const {
-        TClassRow* row = form_->SelectedClassRow();
-        return row ? row->Caption() : QString();
-    }
-    QString SelectedMember() const {
-        TMemberRow* row = form_->SelectedMemberRow();
-        return row ? row->Caption() : QString();
-    }
     QStringList HistoryTexts() const {
         QStringList texts;
         for (int i = 0; i < history_->Count(); ++i) texts << history_->Entry(i).Text;
@@ -117,6 +77,5 @@ protected:
         return true;
     }
 
-    std::unique_ptr<TMainForm> form_;
     THistoryForm* history_ = nullptr;
 };
