@@ -3,8 +3,8 @@
 // How a file format plugs in:
 //  * A format provides a `LibrarySource`: an object over the library's bytes (owned by it)
 //    that answers a few questions in the neutral terms below. It is created by the format's
-//    open function, listed in typelib_load.cpp, which checks the bytes' signature and indexes
-//    the file cheaply; nothing is decoded at that point.
+//    open function, listed in OpenLibrarySource (loadtypelib.cpp), which checks the bytes'
+//    signature and indexes the file cheaply; nothing is decoded at that point.
 //  * The generic `ITypeLib`/`ITypeInfo` implementation (typelib_impl.cpp) asks the source for
 //    the library attributes once, for a type's `TypeData` the first time the type is used, and
 //    for a single function or variable (`FuncData`/`VarData`) each time one is needed. It builds
@@ -14,7 +14,8 @@
 //  * Every read a source makes is bounds-checked against its bytes; a damaged item makes that
 //    call fail with a status (TYPE_E_INVDATAREAD, TYPE_E_ELEMENTNOTFOUND ...), nothing more.
 //  * Texts are views into memory the source owns (normally its bytes), in the library's 8-bit
-//    encoding, read as UTF-8. A view whose data() is null is a missing text.
+//    encoding: read as UTF-8 when they are valid UTF-8, else as Windows code page 1252. A view
+//    whose data() is null is a missing text.
 //  * HREFTYPE values are the source's own, below 0x80000000; the values from 0x80000000 up are
 //    reserved for the generic layer.
 #pragma once
