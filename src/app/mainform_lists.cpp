@@ -36,6 +36,27 @@ EntityIcon ClassIconOf(TYPEKIND kind, bool* listed) {
     }
 }
 
+// Calls add(index, name, var) for each of the first count variables of ti that has a name.
+template <class Add>
+void ForEachNamedVar(ITypeInfo* ti, UINT count, Add add) {
+    for (UINT i = 0; i < count; ++i) {
+        VarDescPtr var;
+        if (FAILED(ti->GetVarDesc(i, var.Put(ti))) || !var) continue;
+        QString name;
+        bool isNull = true;
+        if (!GetMemberName(ti, var->memid, &name, &isNull) || isNull) continue;
+        add(int(i), name, *var.Get());
+    }
+}
+
+// The same for all the variables of ti.
+template <class Add>
+void ForEachNamedVar(ITypeInfo* ti, Add add) {
+    TypeAttrPtr attr;
+    if (FAILED(ti->GetTypeAttr(attr.Put(ti))) || !attr) return;
+    ForEachNamedVar(ti, attr->cVars, add);
+}
+
 }  // namespace
 
 TClassRow* TMainForm::ClassRow(int index) const {
@@ -219,16 +240,11 @@ void TMainForm::ListEvents(ITypeInfo* ti) {
 void TMainForm::ListInterfaceMembers(ITypeInfo* ti) {
     TypeAttrPtr attr;
     if (FAILED(ti->GetTypeAttr(attr.Put(ti))) || !attr) return;
-    for (UINT i = 0; i < attr->cVars; ++i) {
-        VarDescPtr var;
-        if (FAILED(ti->GetVarDesc(i, var.Put(ti))) || !var) continue;
-        QString name;
-        bool isNull = true;
-        if (!GetMemberName(ti, var->memid, &name, &isNull) || isNull) continue;
-        auto* row = new TMemberRow(name, eiProperty, int(i), 0);
-        row->Ghosted = var->wVarFlags & VARFLAG_FHIDDEN;
+    ForEachNamedVar(ti, attr->cVars, [this](int i, const QString& name, const VARDESC& var) {
+        auto* row = new TMemberRow(name, eiProperty, i, 0);
+        row->Ghosted = var.wVarFlags & VARFLAG_FHIDDEN;
         AddMemberRow(row);
-    }
+    });
     // Property rows made from accessors, by name, so that the accessors of one property merge.
     std::map<QString, TMemberRow*, CaseInsensitiveLess> properties;
     for (UINT i = 0; i < attr->cFuncs; ++i) {
@@ -265,29 +281,15 @@ void TMainForm::ListInterfaceMembers(ITypeInfo* ti) {
 }
 
 void TMainForm::ListConstants(ITypeInfo* ti) {
-    TypeAttrPtr attr;
-    if (FAILED(ti->GetTypeAttr(attr.Put(ti))) || !attr) return;
-    for (UINT i = 0; i < attr->cVars; ++i) {
-        VarDescPtr var;
-        if (FAILED(ti->GetVarDesc(i, var.Put(ti))) || !var) continue;
-        QString name;
-        bool isNull = true;
-        if (!GetMemberName(ti, var->memid, &name, &isNull) || isNull) continue;
-        AddMemberRow(new TMemberRow(name, eiConstant, int(i), 0));
-    }
+    ForEachNamedVar(ti, [this](int i, const QString& name, const VARDESC&) {
+        AddMemberRow(new TMemberRow(name, eiConstant, i, 0));
+    });
 }
 
 void TMainForm::ListFields(ITypeInfo* ti) {
-    TypeAttrPtr attr;
-    if (FAILED(ti->GetTypeAttr(attr.Put(ti))) || !attr) return;
-    for (UINT i = 0; i < attr->cVars; ++i) {
-        VarDescPtr var;
-        if (FAILED(ti->GetVarDesc(i, var.Put(ti))) || !var) continue;
-        QString name;
-        bool isNull = true;
-        if (!GetMemberName(ti, var->memid, &name, &isNull) || isNull) continue;
-        AddMemberRow(new TMemberRow(name, eiField, int(i), 0));
-    }
+    ForEachNamedVar(ti, [this](int i, const QString& name, const VARDESC&) {
+        AddMemberRow(new TMemberRow(name, eiField, i, 0));
+    });
 }
 
 void TMainForm::lvMembersChange(QTreeWidgetItem* item) {
