@@ -68,6 +68,29 @@ public:
         return h;
     }
     bool IsRoot(const HKEY__* h) const { return h == &rootClasses_ || h == &rootUser_; }
+    // The handle behind hKey when it was opened with all of access: ERROR_SUCCESS, or what the
+    // call returns.
+    LSTATUS Handle(HKEY hKey, REGSAM access, HKEY__** out) {
+        HKEY__* h = Handle(hKey);
+        if (!h) return ERROR_INVALID_HANDLE;
+        if (!(h->sam & access)) return ERROR_ACCESS_DENIED;
+        *out = h;
+        return ERROR_SUCCESS;
+    }
+    // Whether the key of h is still there; a root key always is.
+    bool Alive(HKEY__* h) { return IsRoot(h) || Resolve(h->classes, h->path).Exists(); }
+    // Reloads the files of h's side; ERROR_KEY_DELETED when its key is gone.
+    LSTATUS Refreshed(HKEY__* h) {
+        Refresh(h->classes);
+        return Alive(h) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    }
+    // The handle behind hKey for reading with access; the files are reloaded for a root key.
+    LSTATUS ForReading(HKEY hKey, REGSAM access, HKEY__** out) {
+        LSTATUS status = Handle(hKey, access, out);
+        if (status != ERROR_SUCCESS) return status;
+        if (IsRoot(*out)) Refresh((*out)->classes);
+        return Alive(*out) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    }
 
     HKEY__* NewHandle(bool classes, std::vector<std::string> path, REGSAM sam) {
         auto* h = new HKEY__;
@@ -251,8 +274,7 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKE
     if (!base) return ERROR_INVALID_HANDLE;
     std::vector<std::string> sub;
     if (!SplitSubKey(lpSubKey, &sub)) return ERROR_BAD_PATHNAME;
-    s.Refresh(base->classes);
-    if (!s.IsRoot(base) && !s.Resolve(base->classes, base->path).Exists()) return ERROR_KEY_DELETED;
+    if (LSTATUS status = s.Refreshed(base); status != ERROR_SUCCESS) return status;
     std::vector<std::string> path = Join(base->path, sub);
     if (!s.Resolve(base->classes, path).Exists()) return ERROR_FILE_NOT_FOUND;
     *phkResult = s.NewHandle(base->classes, s.Spelled(base->classes, path), samDesired);
@@ -272,8 +294,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
     for (const std::string& part : sub)
         if (!ValidKeyName(part)) return ERROR_INVALID_PARAMETER;
     if (!sub.empty() && !(base->sam & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-    s.Refresh(base->classes);
-    if (!s.IsRoot(base) && !s.Resolve(base->classes, base->path).Exists()) return ERROR_KEY_DELETED;
+    if (LSTATUS status = s.Refreshed(base); status != ERROR_SUCCESS) return status;
     std::vector<std::string> path = s.Spelled(base->classes, Join(base->path, sub));
     if (path.size() > kMaxDepth) return ERROR_BAD_PATHNAME;
     bool exists = s.Resolve(base->classes, path).Exists();
@@ -295,14 +316,12 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                       LPDWORD lpcchClass, FILETIME* lpftLastWriteTime) {
     Store& s = TheStore();
     std::lock_guard lock(s.mutex);
-    HKEY__* h = s.Handle(hKey);
-    if (!h) return ERROR_INVALID_HANDLE;
-    if (!(h->sam & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-    if (s.IsRoot(h)) s.Refresh(h->classes);
-    if (!s.IsRoot(h) && !s.Resolve(h->classes, h->path).Exists()) return ERROR_KEY_DELETED;
+    HKEY__* h;
+    LSTATUS status = s.ForReading(hKey, KEY_ENUMERATE_SUB_KEYS, &h);
+    if (status != ERROR_SUCCESS) return status;
     s.FillCache(h);
     if (dwIndex >= h->keyNames.size()) return ERROR_NO_MORE_ITEMS;
-    LSTATUS status = CopyOut(h->keyNames[dwIndex], lpName, lpcchName);
+    status = CopyOut(h->keyNames[dwIndex], lpName, lpcchName);
     if (status != ERROR_SUCCESS) return status;
     if (lpClass && lpcchClass && *lpcchClass) {
         *lpClass = '\0';
@@ -316,15 +335,13 @@ LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcch
                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     Store& s = TheStore();
     std::lock_guard lock(s.mutex);
-    HKEY__* h = s.Handle(hKey);
-    if (!h) return ERROR_INVALID_HANDLE;
-    if (!(h->sam & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    if (s.IsRoot(h)) s.Refresh(h->classes);
-    if (!s.IsRoot(h) && !s.Resolve(h->classes, h->path).Exists()) return ERROR_KEY_DELETED;
+    HKEY__* h;
+    LSTATUS status = s.ForReading(hKey, KEY_QUERY_VALUE, &h);
+    if (status != ERROR_SUCCESS) return status;
     s.FillCache(h);
     if (dwIndex >= h->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value& v = h->values[dwIndex];
-    LSTATUS status = CopyOut(v.name, lpValueName, lpcchValueName);
+    status = CopyOut(v.name, lpValueName, lpcchValueName);
     if (status != ERROR_SUCCESS) return status;
     return CopyData(v, lpType, lpData, lpcbData);
 }
@@ -333,12 +350,9 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
                          LPDWORD lpcbData) {
     Store& s = TheStore();
     std::lock_guard lock(s.mutex);
-    HKEY__* h = s.Handle(hKey);
-    if (!h) return ERROR_INVALID_HANDLE;
-    if (!(h->sam & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    if (s.IsRoot(h)) s.Refresh(h->classes);
+    HKEY__* h;
+    if (LSTATUS status = s.ForReading(hKey, KEY_QUERY_VALUE, &h); status != ERROR_SUCCESS) return status;
     View v = s.Resolve(h->classes, h->path);
-    if (!s.IsRoot(h) && !v.Exists()) return ERROR_KEY_DELETED;
     std::string_view name = lpValueName ? lpValueName : "";
     for (const Node* n : v.parts) {
         if (!n) continue;
@@ -350,13 +364,11 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
 LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
     Store& s = TheStore();
     std::lock_guard lock(s.mutex);
-    HKEY__* h = s.Handle(hKey);
-    if (!h) return ERROR_INVALID_HANDLE;
-    if (!(h->sam & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    HKEY__* h;
+    if (LSTATUS status = s.Handle(hKey, KEY_SET_VALUE, &h); status != ERROR_SUCCESS) return status;
     std::string name = lpValueName ? lpValueName : "";
     if (!ValidValueName(name) || (!lpData && cbData) || cbData > (DWORD(1) << 24)) return ERROR_INVALID_PARAMETER;
-    s.Refresh(h->classes);
-    if (!s.IsRoot(h) && !s.Resolve(h->classes, h->path).Exists()) return ERROR_KEY_DELETED;
+    if (LSTATUS status = s.Refreshed(h); status != ERROR_SUCCESS) return status;
     std::string data(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0);
     if (IsStringType(dwType) && (data.empty() || data.back() != '\0')) data += '\0';
     s.Own(h->classes).Apply(Op{Op::SetValue, h->path, std::move(name), dwType, std::move(data)});
@@ -366,13 +378,11 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
 LSTATUS RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
     Store& s = TheStore();
     std::lock_guard lock(s.mutex);
-    HKEY__* h = s.Handle(hKey);
-    if (!h) return ERROR_INVALID_HANDLE;
-    if (!(h->sam & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    HKEY__* h;
+    if (LSTATUS status = s.Handle(hKey, KEY_SET_VALUE, &h); status != ERROR_SUCCESS) return status;
     std::vector<std::string> sub;
     if (!SplitSubKey(lpSubKey, &sub)) return ERROR_BAD_PATHNAME;
-    s.Refresh(h->classes);
-    if (!s.IsRoot(h) && !s.Resolve(h->classes, h->path).Exists()) return ERROR_KEY_DELETED;
+    if (LSTATUS status = s.Refreshed(h); status != ERROR_SUCCESS) return status;
     std::vector<std::string> path = Join(h->path, sub);
     View v = s.Resolve(h->classes, path);
     if (!v.Exists()) return ERROR_FILE_NOT_FOUND;
