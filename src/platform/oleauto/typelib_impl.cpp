@@ -261,6 +261,10 @@ public:
     }
     HRESULT GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
                              BSTR* pBstrHelpFile) override {
+        if (pBstrName) *pBstrName = nullptr;
+        if (pBstrDocString) *pBstrDocString = nullptr;
+        if (pdwHelpContext) *pdwHelpContext = 0;
+        if (pBstrHelpFile) *pBstrHelpFile = nullptr;
         if (index == -1) return GiveDoc(lib_.name, lib_.doc, lib_.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
         if (index < 0) return TYPE_E_ELEMENTNOTFOUND;
         Entry* e;
