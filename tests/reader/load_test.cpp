@@ -121,6 +121,21 @@ TEST(ReaderLoad, MissingImportFailsOnlyWhatNeedsIt) {
     EXPECT_EQ(pa->cVars, wa->cVars);
 }
 
+TEST(ReaderLoad, AnImportOfItsOwnFileIsItself) {
+    // QuibrelTest's bytes under the name of the library it imports: the import is the file
+    // itself, which does not have the imported types, and is not loaded again and again.
+    std::string dir = ScratchDir("self");
+    fs::copy_file(Fixture("QuibrelTest.tlb"), dir + "/QuibrelShared.tlb");
+    ComPtr<ITypeLib> lib, owner;
+    ASSERT_EQ(Load(dir + "/QuibrelShared.tlb", &lib), S_OK);
+    EXPECT_EQ(ImportedBase(lib.Get(), &owner), TYPE_E_ELEMENTNOTFOUND);
+    ComPtr<ITypeInfo> panel = TypeNamed(lib.Get(), "DPanel");
+    HREFTYPE href;
+    ASSERT_EQ(panel->GetRefTypeOfImplType(0, &href), S_OK);
+    ComPtr<ITypeInfo> dispatch;
+    EXPECT_EQ(panel->GetRefTypeInfo(href, dispatch.Put()), TYPE_E_ELEMENTNOTFOUND);
+}
+
 TEST(ReaderLoad, RegisteredImportComesBeforeTheFileBeside) {
     std::string dir = ScratchDir("registered");
     fs::copy_file(Fixture("QuibrelTest.tlb"), dir + "/QuibrelTest.tlb");

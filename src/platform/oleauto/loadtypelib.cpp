@@ -88,7 +88,7 @@ HRESULT LoadTypeLibFromBytes(std::vector<std::uint8_t> bytes, std::string_view p
     std::unique_ptr<LibrarySource> source;
     HRESULT hr = OpenLibrarySource(std::move(bytes), &source);
     if (FAILED(hr)) return hr;
-    return CreateTypeLib(std::move(source), std::string(path), pptlib);
+    return CreateTypeLib(std::move(source), std::string(path), pptlib, resource);
 }
 
 HRESULT LoadTypeLibFromHostFile(const std::string& hostPath, int resource, ITypeLib** pptlib) {
@@ -117,32 +117,36 @@ HRESULT LoadTypeLibFromHostFile(const std::string& hostPath, int resource, IType
     std::unique_ptr<LibrarySource> source;
     HRESULT hr = OpenLibrarySource(std::move(bytes), &source);
     if (FAILED(hr)) return hr;
-    return CreateTypeLib(std::move(source), hostPath, pptlib);
+    return CreateTypeLib(std::move(source), hostPath, pptlib, resource);
 }
 
 }  // namespace tlb
+
+bool tlb::HostFileOfPath(const std::string& path, std::string* host, int* resource) {
+    *resource = 0;
+    *host = HostPathFromWinePath(path);
+    if (IsRegularFile(*host)) return true;
+    // A trailing "\N" picks the image's resource N.
+    std::size_t slash = path.find_last_of('\\');
+    if (slash == std::string::npos || slash + 1 >= path.size() || path.size() - slash > 6) return false;
+    int number = 0;
+    for (std::size_t i = slash + 1; i < path.size(); ++i) {
+        if (path[i] < '0' || path[i] > '9') return false;
+        number = number * 10 + (path[i] - '0');
+    }
+    if (number <= 0) return false;
+    *host = HostPathFromWinePath(path.substr(0, slash));
+    *resource = number;
+    return IsRegularFile(*host);
+}
 
 HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
     if (!pptlib) return E_INVALIDARG;
     *pptlib = nullptr;
     if (!szFile) return E_INVALIDARG;
     std::string path = Utf16ToUtf8(szFile);
-    if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
-    std::string host = HostPathFromWinePath(path);
-    if (tlb::IsRegularFile(host)) return tlb::LoadTypeLibFromHostFile(host, 0, pptlib);
-    // A trailing "\N" picks the image's resource N.
-    std::size_t slash = path.find_last_of('\\');
-    if (slash != std::string::npos && slash + 1 < path.size() && path.size() - slash <= 6) {
-        int number = 0;
-        bool digits = true;
-        for (std::size_t i = slash + 1; i < path.size(); ++i) {
-            if (path[i] < '0' || path[i] > '9') digits = false;
-            else number = number * 10 + (path[i] - '0');
-        }
-        if (digits && number > 0) {
-            std::string file = HostPathFromWinePath(path.substr(0, slash));
-            if (tlb::IsRegularFile(file)) return tlb::LoadTypeLibFromHostFile(file, number, pptlib);
-        }
-    }
-    return TYPE_E_CANTLOADLIBRARY;
+    std::string host;
+    int resource;
+    if (path.empty() || !tlb::HostFileOfPath(path, &host, &resource)) return TYPE_E_CANTLOADLIBRARY;
+    return tlb::LoadTypeLibFromHostFile(host, resource, pptlib);
 }

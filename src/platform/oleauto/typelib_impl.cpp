@@ -188,8 +188,8 @@ struct Entry {
 
 class Library final : public ITypeLib {
 public:
-    Library(std::unique_ptr<LibrarySource> src, std::string path)
-        : serial_(++serials_), src_(std::move(src)), path_(std::move(path)) {}
+    Library(std::unique_ptr<LibrarySource> src, std::string path, int resource)
+        : serial_(++serials_), src_(std::move(src)), path_(std::move(path)), resource_(resource) {}
 
     HRESULT Init() {
         HRESULT hr = src_->GetLibrary(&lib_);
@@ -391,6 +391,7 @@ private:
         bool tried = false;
         HRESULT status = S_OK;
         ComPtr<ITypeLib> lib;
+        bool self = false;  // the import is this library's own file
     };
 
     // A slot of the table of references into other libraries: (library, its href), or
@@ -415,7 +416,10 @@ private:
     std::size_t budget_ = 0, spent_ = 0;
     std::unique_ptr<LibrarySource> src_;
     std::string path_;
+    int resource_;
     LibraryData lib_;
+    // Imported libraries by file (and resource): every reference to one file shares one load.
+    std::map<std::pair<std::string, int>, ComPtr<ITypeLib>> byFile_;
     std::vector<EntrySlot> entries_;
     std::map<std::uint32_t, ImportSlot> imports_;
     std::vector<std::pair<Library*, HREFTYPE>> foreign_;
@@ -466,6 +470,13 @@ std::string FindBeside(const std::filesystem::path& dir, const std::string& name
     return std::string();
 }
 
+// A file's name for comparing: its canonical path (the path itself when that fails).
+std::string Canonical(const std::string& path) {
+    std::error_code ec;
+    std::string c = std::filesystem::weakly_canonical(std::filesystem::path(path), ec).string();
+    return ec || c.empty() ? path : c;
+}
+
 HRESULT Library::Import(std::uint32_t key, Library** out) {
     *out = nullptr;
     ImportSlot& s = imports_[key];
@@ -477,26 +488,42 @@ HRESULT Library::Import(std::uint32_t key, Library** out) {
         if (FAILED(hr)) {
             s.status = hr;
         } else if (g_importDepth >= kMaxImportDepth) {
-            s.status = TYPE_E_CANTLOADLIBRARY;
             s.tried = false;  // may succeed when asked from less deep
         } else {
-            ++g_importDepth;
+            // Registered first, then beside this library's file.
+            std::string host;
+            int resource = 0;
+            bool found = false;
             BStr regPath;
             if (QueryPathOfRegTypeLib(imp.guid, imp.majorVersion, imp.minorVersion, imp.lcid, regPath.Put()) == S_OK &&
-                !regPath.IsNull()) {
-                s.status = LoadTypeLib(regPath.Get(), s.lib.Put());
-            }
-            if (!s.lib) {
-                int resource = 0;
+                !regPath.IsNull())
+                found = HostFileOfPath(regPath.Utf8(), &host, &resource);
+            if (!found && !path_.empty()) {
                 std::string name = ImportFileName(imp.fileName, &resource);
-                if (!name.empty() && !path_.empty()) {
-                    std::string found = FindBeside(std::filesystem::path(path_).parent_path(), name);
-                    if (!found.empty()) s.status = LoadTypeLibFromHostFile(found, resource, s.lib.Put());
+                if (!name.empty()) host = FindBeside(std::filesystem::path(path_).parent_path(), name);
+                found = !host.empty();
+            }
+            if (found) {
+                auto file = std::make_pair(Canonical(host), resource <= 1 ? 0 : resource);
+                auto self = std::make_pair(path_.empty() ? std::string() : Canonical(path_), resource_ <= 1 ? 0 : resource_);
+                if (file == self) {
+                    s.self = true;
+                    s.status = S_OK;
+                } else if (auto it = byFile_.find(file); it != byFile_.end()) {
+                    s.lib = it->second;
+                    s.status = S_OK;
+                } else {
+                    ++g_importDepth;
+                    s.status = LoadTypeLibFromHostFile(host, resource, s.lib.Put());
+                    --g_importDepth;
+                    if (s.lib) byFile_.emplace(file, s.lib);
                 }
             }
-            --g_importDepth;
-            if (!s.lib && SUCCEEDED(s.status)) s.status = TYPE_E_CANTLOADLIBRARY;
         }
+    }
+    if (s.self) {
+        *out = this;
+        return S_OK;
     }
     if (!s.lib) return FAILED(s.status) ? s.status : TYPE_E_CANTLOADLIBRARY;
     Library* other = dynamic_cast<Library*>(s.lib.Get());
@@ -1064,9 +1091,9 @@ HRESULT TypeInfo::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
 
 }  // namespace
 
-HRESULT CreateTypeLib(std::unique_ptr<LibrarySource> source, std::string hostPath, ITypeLib** pptlib) {
+HRESULT CreateTypeLib(std::unique_ptr<LibrarySource> source, std::string hostPath, ITypeLib** pptlib, int resource) {
     *pptlib = nullptr;
-    auto* lib = new (std::nothrow) Library(std::move(source), std::move(hostPath));
+    auto* lib = new (std::nothrow) Library(std::move(source), std::move(hostPath), resource);
     if (!lib) return E_OUTOFMEMORY;
     lib->AddRef();
     HRESULT hr = lib->Init();

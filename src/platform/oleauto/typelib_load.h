@@ -32,7 +32,13 @@ HRESULT LoadTypeLibFromHostFile(const std::string& hostPath, int resource, IType
 // The source takes the bytes over.
 HRESULT OpenLibrarySource(std::vector<std::uint8_t> bytes, std::unique_ptr<LibrarySource>* out);
 
-// The generic ITypeLib over a source; `hostPath` is where imports are looked for beside.
-HRESULT CreateTypeLib(std::unique_ptr<LibrarySource> source, std::string hostPath, ITypeLib** pptlib);
+// The generic ITypeLib over a source; `hostPath` is where imports are looked for beside, and with
+// `resource` names the library itself.
+HRESULT CreateTypeLib(std::unique_ptr<LibrarySource> source, std::string hostPath, ITypeLib** pptlib,
+                      int resource = 0);
+
+// Where LoadTypeLib reads `path` (UTF-8; a registered Windows path is mapped to the host): the
+// host file and the resource its trailing "\N" picks (0: none). False when there is no such file.
+bool HostFileOfPath(const std::string& path, std::string* host, int* resource);
 
 }  // namespace tlb
