@@ -118,6 +118,9 @@ public:
 private:
     // The dispatch view of a dual interface, built from the interface chain.
     bool IsDispatchView() const;
+    // Finds a member by id in the view's index: its position, and how many of the
+    // positions are functions (the rest are variables).
+    bool FindMember(bool dispatchView, MEMBERID memid, std::uint32_t* at, std::uint32_t* funcs);
     // A dispatch view or a dispatch interface whose only implemented type is IDispatch.
     bool ImplementsDispatchOnly() const;
 
@@ -940,6 +943,17 @@ void TypeInfo::ReleaseVarDesc(VARDESC* vd) {
     std::free(vd);
 }
 
+bool TypeInfo::FindMember(bool dispatchView, MEMBERID memid, std::uint32_t* at, std::uint32_t* funcs) {
+    if (dispatchView) {
+        BuildDispatchView(entry_);
+        *funcs = std::uint32_t(entry_->disp.size());
+        return entry_->dispByMemid.Find(memid, at);
+    }
+    BuildMemidIndex(entry_);
+    *funcs = entry_->data.cFuncs;
+    return entry_->byMemid.Find(memid, at);
+}
+
 HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
     if (!pcNames || (!rgBstrNames && cMaxNames)) return E_INVALIDARG;
     *pcNames = 0;
@@ -947,15 +961,7 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UI
     const TypeData& d = entry_->data;
     std::uint32_t at;
     std::uint32_t funcs;
-    if (dispatchView) {
-        BuildDispatchView(entry_);
-        if (!entry_->dispByMemid.Find(memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
-        funcs = std::uint32_t(entry_->disp.size());
-    } else {
-        BuildMemidIndex(entry_);
-        if (!entry_->byMemid.Find(memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
-        funcs = d.cFuncs;
-    }
+    if (!FindMember(dispatchView, memid, &at, &funcs)) return TYPE_E_ELEMENTNOTFOUND;
     if (at < funcs) {
         FuncData& f = t_func;
         HRESULT hr = ViewFunc(entry_, dispatchView, at, true);
@@ -1057,15 +1063,7 @@ HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrD
     bool dispatchView = IsDispatchView();
     std::uint32_t at;
     std::uint32_t funcs;
-    if (dispatchView) {
-        BuildDispatchView(entry_);
-        if (!entry_->dispByMemid.Find(memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
-        funcs = std::uint32_t(entry_->disp.size());
-    } else {
-        BuildMemidIndex(entry_);
-        if (!entry_->byMemid.Find(memid, &at)) return TYPE_E_ELEMENTNOTFOUND;
-        funcs = d.cFuncs;
-    }
+    if (!FindMember(dispatchView, memid, &at, &funcs)) return TYPE_E_ELEMENTNOTFOUND;
     if (at < funcs) {
         FuncData& f = t_func;
         HRESULT hr = ViewFunc(entry_, dispatchView, at, false);
