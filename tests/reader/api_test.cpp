@@ -245,3 +245,44 @@ TEST(ReaderText, LibraryTextIsUtf8OrElseWindows1252) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReaderApi2, SecondInterfacesAnswerFromTheSameData) {
+    ComPtr<ITypeLib> lib;
+    ASSERT_EQ(Load(Fixture("QuibrelTest.tlb"), &lib), S_OK);
+    ComPtr<ITypeLib2> lib2;
+    ASSERT_EQ(lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(lib2.Put())), S_OK);
+    BStr doc;
+    ASSERT_EQ(lib2->GetDocumentation2(-1, 0, doc.Put(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(doc.Utf8(), "Quibrel test library: \"every\" construct, Größe");
+    VARIANT v;
+    v.vt = VT_I4;
+    EXPECT_EQ(lib2->GetCustData(IID_NULL, &v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+
+    ComPtr<ITypeInfo> disp = TypeNamed(lib.Get(), "IShapes2");
+    ASSERT_TRUE(disp);
+    ComPtr<ITypeInfo2> disp2;
+    ASSERT_EQ(disp->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(disp2.Put())), S_OK);
+    TYPEKIND kind = TKIND_MAX;
+    ASSERT_EQ(disp2->GetTypeKind(&kind), S_OK);
+    EXPECT_EQ(kind, TKIND_DISPATCH);
+    // Every function of the view is found again by its id and invoke kind.
+    TypeAttrPtr attr;
+    ASSERT_EQ(disp->GetTypeAttr(attr.Put(disp.Get())), S_OK);
+    for (UINT i = 0; i < attr->cFuncs; ++i) {
+        FuncDescPtr fd;
+        ASSERT_EQ(disp->GetFuncDesc(i, fd.Put(disp.Get())), S_OK);
+        UINT at = 99999;
+        ASSERT_EQ(disp2->GetFuncIndexOfMemId(fd->memid, fd->invkind, &at), S_OK);
+        EXPECT_EQ(at, i);
+    }
+    UINT none;
+    EXPECT_EQ(disp2->GetFuncIndexOfMemId(0x7654321, INVOKE_FUNC, &none), TYPE_E_ELEMENTNOTFOUND);
+
+    ComPtr<ITypeLibImports> imports;
+    EXPECT_EQ(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put())), S_OK);
+}
+
+}  // namespace

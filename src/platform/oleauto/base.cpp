@@ -11,6 +11,10 @@ const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0
 const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_ITypeLib = {0x00020402, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_ITypeInfo = {0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_ITypeLib2 = {0x00020411, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_ITypeInfo2 = {0x00020412, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+// Our own interface: a GUID of the program's.
+const IID IID_ITypeLibImports = {0x5b0e7c1a, 0x3d4f, 0x4a8e, {0x9c, 0x21, 0x6e, 0x0b, 0x7a, 0x53, 0xd2, 0x19}};
 
 // ---- BSTR ---------------------------------------------------------------------------------
 
@@ -217,6 +221,15 @@ HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) {
         }
     }
     return S_OK;
+}
+
+void ClearCustData(CUSTDATA* pCustData) {
+    if (!pCustData) return;
+    for (DWORD i = 0; pCustData->prgCustData && i < pCustData->cCustData; ++i)
+        VariantClear(&pCustData->prgCustData[i].varValue);
+    std::free(pCustData->prgCustData);
+    pCustData->prgCustData = nullptr;
+    pCustData->cCustData = 0;
 }
 
 // ---- status texts -------------------------------------------------------------------------

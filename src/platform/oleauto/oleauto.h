@@ -151,6 +151,9 @@ extern const IID IID_IUnknown;
 extern const IID IID_IDispatch;
 extern const IID IID_ITypeLib;
 extern const IID IID_ITypeInfo;
+extern const IID IID_ITypeLib2;
+extern const IID IID_ITypeInfo2;
+extern const IID IID_ITypeLibImports;
 
 // ---- BSTR ---------------------------------------------------------------------------------
 // A BSTR points at UTF-16 text preceded by its byte length (32 bits) and followed by a 0.
@@ -502,6 +505,63 @@ struct ITypeInfo : IUnknown {
     STDMETHOD_(void, ReleaseTypeAttr)(TYPEATTR* pTypeAttr) = 0;
     STDMETHOD_(void, ReleaseFuncDesc)(FUNCDESC* pFuncDesc) = 0;
     STDMETHOD_(void, ReleaseVarDesc)(VARDESC* pVarDesc) = 0;
+};
+
+// Custom data: (GUID, value) pairs attached to a library, type, member, parameter or
+// implemented type.
+struct CUSTDATAITEM {
+    GUID guid;
+    VARIANTARG varValue;
+};
+
+struct CUSTDATA {
+    DWORD cCustData;
+    CUSTDATAITEM* prgCustData;
+};
+
+// Frees what a GetAll...CustData call filled and empties the block.
+void ClearCustData(CUSTDATA* pCustData);
+
+struct ITypeLib2 : ITypeLib {
+    // VT_EMPTY and S_OK when the library has no data under `guid`.
+    STDMETHOD(GetCustData)(REFGUID guid, VARIANT* pVarVal) = 0;
+    STDMETHOD(GetLibStatistics)(ULONG* pcUniqueNames, ULONG* pcchUniqueNames) = 0;
+    // index -1 is the library itself; every out pointer may be null.
+    STDMETHOD(GetDocumentation2)(INT index, LCID lcid, BSTR* pbstrHelpString, DWORD* pdwHelpStringContext,
+                                 BSTR* pbstrHelpStringDll) = 0;
+    STDMETHOD(GetAllCustData)(CUSTDATA* pCustData) = 0;
+};
+
+struct ITypeInfo2 : ITypeInfo {
+    STDMETHOD(GetTypeKind)(TYPEKIND* pTypeKind) = 0;
+    STDMETHOD(GetTypeFlags)(ULONG* pTypeFlags) = 0;
+    STDMETHOD(GetFuncIndexOfMemId)(MEMBERID memid, INVOKEKIND invKind, UINT* pFuncIndex) = 0;
+    STDMETHOD(GetVarIndexOfMemId)(MEMBERID memid, UINT* pVarIndex) = 0;
+    // VT_EMPTY and S_OK when there is no data under `guid`.
+    STDMETHOD(GetCustData)(REFGUID guid, VARIANT* pVarVal) = 0;
+    STDMETHOD(GetFuncCustData)(UINT index, REFGUID guid, VARIANT* pVarVal) = 0;
+    STDMETHOD(GetParamCustData)(UINT indexFunc, UINT indexParam, REFGUID guid, VARIANT* pVarVal) = 0;
+    STDMETHOD(GetVarCustData)(UINT index, REFGUID guid, VARIANT* pVarVal) = 0;
+    STDMETHOD(GetImplTypeCustData)(UINT index, REFGUID guid, VARIANT* pVarVal) = 0;
+    // memid MEMBERID_NIL (-1) is the type itself; every out pointer may be null.
+    STDMETHOD(GetDocumentation2)(MEMBERID memid, LCID lcid, BSTR* pbstrHelpString, DWORD* pdwHelpStringContext,
+                                 BSTR* pbstrHelpStringDll) = 0;
+    STDMETHOD(GetAllCustData)(CUSTDATA* pCustData) = 0;
+    STDMETHOD(GetAllFuncCustData)(UINT index, CUSTDATA* pCustData) = 0;
+    STDMETHOD(GetAllParamCustData)(UINT indexFunc, UINT indexParam, CUSTDATA* pCustData) = 0;
+    STDMETHOD(GetAllVarCustData)(UINT index, CUSTDATA* pCustData) = 0;
+    STDMETHOD(GetAllImplTypeCustData)(UINT index, CUSTDATA* pCustData) = 0;
+};
+
+// Beyond the platform's interfaces (reached by QueryInterface on a library): the libraries it
+// imports types from, as it records them, in the order it lists them.
+struct ITypeLibImports : IUnknown {
+    STDMETHOD_(UINT, GetImportCount)() = 0;
+    // The import's identity and the file name it recorded (as recorded, folder and all).
+    // pbstrPath is the file the import was found at: null, and S_FALSE, when it was not found.
+    // Every out pointer may be null.
+    STDMETHOD(GetImport)(UINT index, GUID* pGuid, WORD* pwMajorVerNum, WORD* pwMinorVerNum, LCID* pLcid,
+                         BSTR* pbstrRecordedName, BSTR* pbstrPath) = 0;
 };
 
 struct IDispatch : IUnknown {

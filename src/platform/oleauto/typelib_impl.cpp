@@ -67,9 +67,22 @@ BSTR TextToBstr(std::string_view text) {
 class Library;
 struct Entry;
 
+// Custom data not (yet) read from the library: no value under any GUID.
+HRESULT NoCustData(REFGUID, VARIANT* v) {
+    if (!v) return E_INVALIDARG;
+    VariantInit(v);
+    return S_OK;
+}
+HRESULT NoAllCustData(CUSTDATA* c) {
+    if (!c) return E_INVALIDARG;
+    c->cCustData = 0;
+    c->prgCustData = nullptr;
+    return S_OK;
+}
+
 enum class View { Listed, Interface };
 
-class TypeInfo final : public ITypeInfo {
+class TypeInfo final : public ITypeInfo2 {
 public:
     TypeInfo(Entry* e, View v) : entry_(e), view_(v) {}
 
@@ -114,6 +127,24 @@ public:
     void ReleaseTypeAttr(TYPEATTR* pTypeAttr) override { std::free(pTypeAttr); }
     void ReleaseFuncDesc(FUNCDESC* pFuncDesc) override;
     void ReleaseVarDesc(VARDESC* pVarDesc) override;
+
+    // ITypeInfo2
+    HRESULT GetTypeKind(TYPEKIND* pTypeKind) override;
+    HRESULT GetTypeFlags(ULONG* pTypeFlags) override;
+    HRESULT GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT* pFuncIndex) override;
+    HRESULT GetVarIndexOfMemId(MEMBERID memid, UINT* pVarIndex) override;
+    HRESULT GetCustData(REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
+    HRESULT GetFuncCustData(UINT, REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
+    HRESULT GetParamCustData(UINT, UINT, REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
+    HRESULT GetVarCustData(UINT, REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
+    HRESULT GetImplTypeCustData(UINT, REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
+    HRESULT GetDocumentation2(MEMBERID memid, LCID lcid, BSTR* pbstrHelpString, DWORD* pdwHelpStringContext,
+                              BSTR* pbstrHelpStringDll) override;
+    HRESULT GetAllCustData(CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
+    HRESULT GetAllFuncCustData(UINT, CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
+    HRESULT GetAllParamCustData(UINT, UINT, CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
+    HRESULT GetAllVarCustData(UINT, CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
+    HRESULT GetAllImplTypeCustData(UINT, CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
 
 private:
     // The dispatch view of a dual interface, built from the interface chain.
@@ -189,7 +220,7 @@ struct Entry {
     TypeInfo iface;
 };
 
-class Library final : public ITypeLib {
+class Library final : public ITypeLib2, public ITypeLibImports {
 public:
     Library(std::unique_ptr<LibrarySource> src, std::string path, int resource)
         : serial_(++serials_), src_(std::move(src)), path_(std::move(path)), resource_(resource) {}
@@ -204,8 +235,13 @@ public:
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ITypeLib) {
-            *ppv = static_cast<ITypeLib*>(this);
+        if (riid == IID_IUnknown || riid == IID_ITypeLib || riid == IID_ITypeLib2) {
+            *ppv = static_cast<ITypeLib2*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (riid == IID_ITypeLibImports) {
+            *ppv = static_cast<ITypeLibImports*>(this);
             AddRef();
             return S_OK;
         }
@@ -284,6 +320,50 @@ public:
         return E_NOTIMPL;
     }
     void ReleaseTLibAttr(TLIBATTR* pTLibAttr) override { std::free(pTLibAttr); }
+
+    // ITypeLib2
+    HRESULT GetCustData(REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
+    HRESULT GetLibStatistics(ULONG* pcUniqueNames, ULONG* pcchUniqueNames) override {
+        if (pcUniqueNames) *pcUniqueNames = 0;
+        if (pcchUniqueNames) *pcchUniqueNames = 0;
+        return E_NOTIMPL;
+    }
+    HRESULT GetDocumentation2(INT index, LCID, BSTR* pbstrHelpString, DWORD* pdwHelpStringContext,
+                              BSTR* pbstrHelpStringDll) override {
+        if (pbstrHelpString) *pbstrHelpString = nullptr;
+        if (pdwHelpStringContext) *pdwHelpStringContext = 0;
+        if (pbstrHelpStringDll) *pbstrHelpStringDll = nullptr;
+        std::string_view doc;
+        DWORD context = 0;
+        if (index == -1) {
+            doc = lib_.doc;
+            context = lib_.helpStringContext;
+        } else {
+            if (index < 0) return TYPE_E_ELEMENTNOTFOUND;
+            Entry* e;
+            HRESULT hr = EntryAt(UINT(index), &e);
+            if (FAILED(hr)) return hr;
+            doc = e->data.doc;
+            context = e->data.helpStringContext;
+        }
+        if (pbstrHelpString) *pbstrHelpString = TextToBstr(doc);
+        if (pdwHelpStringContext) *pdwHelpStringContext = context;
+        return S_OK;
+    }
+    HRESULT GetAllCustData(CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
+
+    // ITypeLibImports
+    UINT GetImportCount() override { return 0; }
+    HRESULT GetImport(UINT, GUID* pGuid, WORD* pwMajorVerNum, WORD* pwMinorVerNum, LCID* pLcid,
+                      BSTR* pbstrRecordedName, BSTR* pbstrPath) override {
+        if (pGuid) *pGuid = GUID{};
+        if (pwMajorVerNum) *pwMajorVerNum = 0;
+        if (pwMinorVerNum) *pwMinorVerNum = 0;
+        if (pLcid) *pLcid = 0;
+        if (pbstrRecordedName) *pbstrRecordedName = nullptr;
+        if (pbstrPath) *pbstrPath = nullptr;
+        return TYPE_E_ELEMENTNOTFOUND;
+    }
 
     // ---- for the type infos -----------------------------------------------------------------
 
@@ -710,8 +790,8 @@ void ToDispatchForm(FuncData* f) {
 
 HRESULT TypeInfo::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-        *ppv = static_cast<ITypeInfo*>(this);
+    if (riid == IID_IUnknown || riid == IID_ITypeInfo || riid == IID_ITypeInfo2) {
+        *ppv = static_cast<ITypeInfo2*>(this);
         AddRef();
         return S_OK;
     }
@@ -1076,6 +1156,86 @@ HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrD
     HRESULT hr = lib->Source().GetVar(entry_->index, d, at - funcs, &v);
     if (FAILED(hr)) return hr;
     return lib->GiveDoc(v.name, v.doc, v.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
+}
+
+HRESULT TypeInfo::GetTypeKind(TYPEKIND* pTypeKind) {
+    if (!pTypeKind) return E_INVALIDARG;
+    *pTypeKind = IsDispatchView() ? TKIND_DISPATCH : entry_->data.kind;
+    return S_OK;
+}
+
+HRESULT TypeInfo::GetTypeFlags(ULONG* pTypeFlags) {
+    if (!pTypeFlags) return E_INVALIDARG;
+    const TypeData& d = entry_->data;
+    *pTypeFlags = IsDispatchView() && d.dual ? WORD(d.flags & ~TYPEFLAG_FOLEAUTOMATION) : d.flags;
+    return S_OK;
+}
+
+HRESULT TypeInfo::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT* pFuncIndex) {
+    if (!pFuncIndex) return E_INVALIDARG;
+    *pFuncIndex = 0;
+    bool dispatchView = IsDispatchView();
+    std::uint32_t count = entry_->data.cFuncs;
+    if (dispatchView) {
+        BuildDispatchView(entry_);
+        count = std::uint32_t(entry_->disp.size());
+    }
+    // Property accessors share their id: the invoke kind tells them apart.
+    for (std::uint32_t i = 0; i < count; ++i) {
+        FUNCDESC* fd = nullptr;
+        if (FAILED(GetFuncDesc(i, &fd))) continue;
+        bool match = fd->memid == memid && fd->invkind == invKind;
+        ReleaseFuncDesc(fd);
+        if (match) {
+            *pFuncIndex = i;
+            return S_OK;
+        }
+    }
+    return TYPE_E_ELEMENTNOTFOUND;
+}
+
+HRESULT TypeInfo::GetVarIndexOfMemId(MEMBERID memid, UINT* pVarIndex) {
+    if (!pVarIndex) return E_INVALIDARG;
+    *pVarIndex = 0;
+    const TypeData& d = entry_->data;
+    for (std::uint32_t i = 0; i < d.cVars; ++i) {
+        if (d.memids[d.cFuncs + i] == memid) {
+            *pVarIndex = i;
+            return S_OK;
+        }
+    }
+    return TYPE_E_ELEMENTNOTFOUND;
+}
+
+HRESULT TypeInfo::GetDocumentation2(MEMBERID memid, LCID, BSTR* pbstrHelpString, DWORD* pdwHelpStringContext,
+                                    BSTR* pbstrHelpStringDll) {
+    if (pbstrHelpString) *pbstrHelpString = nullptr;
+    if (pdwHelpStringContext) *pdwHelpStringContext = 0;
+    if (pbstrHelpStringDll) *pbstrHelpStringDll = nullptr;
+    const TypeData& d = entry_->data;
+    if (memid == MEMBERID_NIL) {
+        if (pbstrHelpString) *pbstrHelpString = TextToBstr(d.doc);
+        if (pdwHelpStringContext) *pdwHelpStringContext = d.helpStringContext;
+        return S_OK;
+    }
+    bool dispatchView = IsDispatchView();
+    std::uint32_t at;
+    std::uint32_t funcs;
+    if (!FindMember(dispatchView, memid, &at, &funcs)) return TYPE_E_ELEMENTNOTFOUND;
+    if (at < funcs) {
+        FuncData& f = t_func;
+        HRESULT hr = ViewFunc(entry_, dispatchView, at, false);
+        if (FAILED(hr)) return hr;
+        if (pbstrHelpString) *pbstrHelpString = TextToBstr(f.doc);
+        if (pdwHelpStringContext) *pdwHelpStringContext = f.helpStringContext;
+        return S_OK;
+    }
+    VarData v;
+    HRESULT hr = entry_->lib->Source().GetVar(entry_->index, d, at - funcs, &v);
+    if (FAILED(hr)) return hr;
+    if (pbstrHelpString) *pbstrHelpString = TextToBstr(v.doc);
+    if (pdwHelpStringContext) *pdwHelpStringContext = v.helpStringContext;
+    return S_OK;
 }
 
 HRESULT TypeInfo::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {

@@ -159,6 +159,7 @@ struct LibraryData {
     WORD flags = 0;                // LIBFLAG_*, as the platform reports them
     std::string_view name, doc, helpFile;
     DWORD helpContext = 0;
+    DWORD helpStringContext = 0;
     bool hasDispatchRef = false;   // IDispatch, which dispatch interfaces implement
     HREFTYPE dispatchRef = 0;
     // The size of the library's bytes: what the generic layer keeps of decoded types is bounded
