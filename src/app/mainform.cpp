@@ -104,6 +104,8 @@ void TMainForm::CreateComponents() {
     dlgOpen->setFileMode(QFileDialog::ExistingFile);
     dlgOpen->setDefaultSuffix(QStringLiteral("tlb"));
     dlgOpen->setNameFilter(QStringLiteral("Type Library (*.tlb, *.dll, *.ocx, *.exe, *.olb) (*.tlb *.dll *.ocx *.exe *.olb)"));
+    // The list shows the description alone; its patterns are already written in it.
+    dlgOpen->setOption(QFileDialog::HideNameFilterDetails);
     dlgSave = new QFileDialog(this, QStringLiteral("Save As"));
     dlgSave->setObjectName(QStringLiteral("dlgSave"));
     dlgSave->setAcceptMode(QFileDialog::AcceptSave);

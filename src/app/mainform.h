@@ -217,6 +217,8 @@ private:
     bool FMembersChangeAttached = true;
     bool FMembersCheckBoxes = false;
     bool FClosed = false;
+    // The folder of the last saved template: the save dialog starts there again.
+    QString FLastSaveFolder;
     // Rows made by a listing, inserted sorted in one step.
     std::vector<TMemberRow*> FNewMembers;
 };

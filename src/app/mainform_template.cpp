@@ -5,6 +5,7 @@
 
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 
 namespace {
@@ -17,6 +18,8 @@ int FilterIndex(const QFileDialog* dialog) {
 }  // namespace
 
 void TMainForm::SaveEventTemplate(const QString& interfaceName, ITypeInfo* typeInfo) {
+    // Like the platform's dialog, it opens where the last template of this run went.
+    if (!FLastSaveFolder.isEmpty()) dlgSave->setDirectory(FLastSaveFolder);
     dlgSave->selectFile(interfaceName + QStringLiteral(".qbc"));
     if (dlgSave->exec() != QDialog::Accepted) return;
     const QString fileName = dlgSave->selectedFiles().value(0);
@@ -33,5 +36,6 @@ void TMainForm::SaveEventTemplate(const QString& interfaceName, ITypeInfo* typeI
     const QByteArray text = ClassFileText(eventTemplate.Lines());
     // The clipboard changes only once the file is written; a failure throws past it.
     WriteClassFile(fileName, text);
+    FLastSaveFolder = QFileInfo(fileName).absolutePath();
     QGuiApplication::clipboard()->setText(QString::fromUtf8(text));
 }

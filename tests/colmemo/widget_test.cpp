@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -286,6 +287,92 @@ TEST_F(MemoWidgetTest, HotSpotsWorkFarBeyondSixteenBitPositions)
     for (int y = marker.top(); y <= marker.bottom(); ++y)
         for (int x = marker.left(); x <= marker.right(); ++x)
             ASSERT_EQ(image.pixel(x, y), ColorToQColor(clBtnFace, Memo->palette()).rgb());
+}
+
+// Pixels of the hot-spot colour (clGreen) in a box of the grabbed view.
+int GreenPixels(const QImage& image, const QRect& box)
+{
+    int green = 0;
+    for (int y = std::max(box.top(), 0); y <= std::min(box.bottom(), image.height() - 1); ++y)
+        for (int x = std::max(box.left(), 0); x <= std::min(box.right(), image.width() - 1); ++x) {
+            const QColor c(image.pixel(x, y));
+            if (c.green() - c.red() > 60 && c.green() - c.blue() > 60)
+                ++green;
+        }
+    return green;
+}
+
+TEST_F(MemoWidgetTest, HotSpotsStayPaintedWhenAWrappedParagraphIsScrolled)
+{
+    // One long paragraph that wraps over many lines, with a hot spot every few words, as a
+    // long signature reads in the documentation pane.
+    QString paragraph = QStringLiteral("Sub initDragEvent(");
+    for (int i = 0; i < 24; ++i)
+        paragraph += QStringLiteral("argument%1 As <IEventTarget%1>, flag%1 As Boolean, ").arg(i);
+    paragraph += QStringLiteral("last As Long) ");
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo->setText(paragraph);
+    QApplication::processEvents();
+    TMemoEdit& edit = Memo->EditControl();
+    ASSERT_GT(edit.LineCount(), 12) << "the paragraph wraps";
+    QScrollBar* bar = Memo->verticalScrollBar();
+
+    // Every wholly visible line holding a whole hot spot shows it in green.
+    auto checkVisibleHotSpots = [&](const char* where) {
+        QApplication::processEvents();
+        const QImage image = Grab();
+        const int first = edit.FirstVisibleLine();
+        const int height = edit.LineHeight();
+        const int bottom = edit.ClientRect().Bottom;
+        int checked = 0;
+        for (int line = first; line < edit.LineCount(); ++line) {
+            const int start = edit.LineIndex(line);
+            const TPoint at = edit.PosFromChar(start);
+            if (line == first) {
+                EXPECT_GT(at.Y, -height / 2) << where << ": the first visible line shows whole";
+            }
+            if (at.Y + height >= bottom)
+                break;
+            const QString text = edit.LineText(line);
+            const int lt = int(text.indexOf(u'<'));
+            const int gt = lt < 0 ? -1 : int(text.indexOf(u'>', lt));
+            if (gt < 0)
+                continue;
+            ++checked;
+            EXPECT_GT(GreenPixels(image, Box(start + lt + 1, start + gt - 1)), 10)
+                << where << ": line " << line << " '" << text.toStdString() << "'";
+        }
+        EXPECT_GT(checked, 0) << where << ": no hot spot in view";
+    };
+
+    checkVisibleHotSpots("top");
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    ASSERT_GT(bar->value(), 0);
+    checkVisibleHotSpots("one line down");
+    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    checkVisibleHotSpots("one page down");
+    bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    ASSERT_EQ(bar->value(), bar->maximum());
+    checkVisibleHotSpots("at the end");
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    checkVisibleHotSpots("back at the top");
+}
+
+TEST_F(MemoWidgetTest, APhraseOpenedAboveTheViewIsPaintedWhereItShows)
+{
+    // A phrase long enough to wrap over several lines, inside one paragraph.
+    const QString phrase = QStringLiteral("long phrase ").repeated(30).trimmed();
+    Memo->setText(QStringLiteral("Start of the paragraph <") + phrase + QStringLiteral("> end."));
+    QApplication::processEvents();
+    TMemoEdit& edit = Memo->EditControl();
+    ASSERT_GT(edit.LineCount(), 4);
+    Memo->verticalScrollBar()->setValue(2);   // the view starts inside the phrase
+    QApplication::processEvents();
+    const int start = edit.LineIndex(edit.FirstVisibleLine());
+    ASSERT_GT(start, int(Memo->text().indexOf(u'<')));
+    const QImage image = Grab();
+    EXPECT_GT(GreenPixels(image, Box(start, start + edit.LineLength(start) - 2)), 40)
+        << "the phrase's first visible line is painted in the hot-spot colour";
 }
 
 TEST_F(MemoWidgetTest, LeftKeyStartsFromTheEndOfTheSelection)

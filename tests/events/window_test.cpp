@@ -237,3 +237,32 @@ TEST_F(SaveTemplateTest, SaveIntoALockedFolderKeepsTheEarlierFile) {
     EXPECT_EQ(Clipboard(), "before");
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
+
+TEST_F(SaveTemplateTest, DialogStartsWhereTheLastSaveWent) {
+    const QString first = dir_.filePath("first");
+    const QString second = dir_.filePath("second");
+    ASSERT_TRUE(QDir().mkdir(first));
+    ASSERT_TRUE(QDir().mkdir(second));
+
+    QString startedIn;
+    auto saveNoting = [&](const QString& path) {
+        Save([&](QFileDialog* dlg) {
+            startedIn = dlg->directory().absolutePath();
+            TypeFileName(dlg, path);
+            static_cast<QDialog*>(dlg)->accept();
+        });
+    };
+    saveNoting(first + "/A.qbc");
+    saveNoting(first + "/B.qbc");
+    EXPECT_EQ(startedIn, first);
+    saveNoting(second + "/C.qbc");
+    EXPECT_EQ(startedIn, first);
+    // Cancelling leaves the folder as it was.
+    Save([&](QFileDialog* dlg) {
+        startedIn = dlg->directory().absolutePath();
+        EXPECT_EQ(QFileInfo(dlg->selectedFiles().value(0)).fileName(), "IPanelEvents.qbc");
+        dlg->reject();
+    });
+    EXPECT_EQ(startedIn, second);
+    EXPECT_TRUE(QFileInfo::exists(second + "/C.qbc"));
+}

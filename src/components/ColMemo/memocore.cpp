@@ -90,7 +90,9 @@ void TColorMemoCore::PaintColors(TMemoEdit& edit, TMemoCanvas& canvas, bool curr
     const int scanStart = std::clamp(edit.LineIndex(scanLine), 0, textLength);
 
     // The end of the wholly visible text: a line reaching the bottom of the client area is
-    // left alone.
+    // left alone. The first visible line counts as visible even when the layout places its
+    // top a little above the client area (a wrapped line scrolled to the top can start a
+    // pixel above it); only a caret line scrolled out of view stops the pass there.
     int end = scanStart;
     bool stopped = false;
     const int bottom = edit.ClientRect().Bottom;
@@ -102,7 +104,8 @@ void TColorMemoCore::PaintColors(TMemoEdit& edit, TMemoCanvas& canvas, bool curr
             break;
         }
         const int y = edit.PosFromChar(end).Y;
-        if (y < 0 || y + lineHeight >= bottom) {
+        const bool aboveView = currentLineOnly || line > first ? y < 0 : y + lineHeight <= 0;
+        if (aboveView || y + lineHeight >= bottom) {
             stopped = true;
             break;
         }
@@ -117,7 +120,11 @@ void TColorMemoCore::PaintColors(TMemoEdit& edit, TMemoCanvas& canvas, bool curr
     FMinPos = -1;
     FMaxPos = -1;
 
-    int index = ScanHotSpots(0, scanned, scanStart);
+    // Hot spots pair their markers from the start of the paragraph holding the first scanned
+    // line, so that a phrase opened above the view is still painted where it shows; what lies
+    // above the view is cut off by the merge.
+    const qsizetype lastBreak = scanStart > 0 ? scanned.lastIndexOf(u'\n', scanStart - 1) : -1;
+    int index = ScanHotSpots(0, scanned, int(lastBreak + 1));
     if (edit.WantTabs())
         index = ScanTabs(index, scanned, scanStart, background);
     if (RedrawAlways) {
