@@ -63,6 +63,7 @@ update-mime-database "$XDG_DATA_HOME/mime"
 cp "$sample" "$tmp/Sample.tlb"
 cp "$sample" "$tmp/sample-without-extension"
 printf 'not a type library\n' >"$tmp/garbage.tlb"
+printf 'SLTG\x0c\x00\x00\x00' >"$tmp/sltg-without-extension"
 printf 'MZ\x90\x00' >"$tmp/library.dll"
 check_type() {
   local got
@@ -71,9 +72,33 @@ check_type() {
 }
 check_type "$tmp/Sample.tlb" application/x-com-typelib
 check_type "$tmp/sample-without-extension" application/x-com-typelib
+check_type "$tmp/sltg-without-extension" application/x-com-typelib
 check_type "$tmp/garbage.tlb" application/x-com-typelib
 check_type "$tmp/library.dll" application/x-ms-dos-executable
 grep -q '^MimeType=.*application/x-com-typelib;' "$root/usr/share/applications/$app_id.desktop" || fail "MimeType"
+
+# Completion of quibrel-tlb: its commands, a command's options, library files.
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+  mkdir -p "$tmp/files" && cp "$sample" "$tmp/files/Sample.tlb" && touch "$tmp/files/notes.txt"
+  completions=$(cd "$tmp/files" && PATH="$root/usr/bin:$PATH" bash -c '
+    source /usr/share/bash-completion/bash_completion
+    source "$1"
+    complete_line() {
+      COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+      COMPREPLY=(); _quibrel_tlb; echo "${COMPREPLY[*]}"
+    }
+    complete_line quibrel-tlb ""
+    complete_line quibrel-tlb template Sample.tlb Q --
+    complete_line quibrel-tlb dump ""
+    complete_line quibrel-tlb template Sample.tlb ""' _ "$root/usr/share/bash-completion/completions/quibrel-tlb")
+  mapfile -t lines <<<"$completions"
+  for command in describe dump register unregister registered template walk; do
+    [[ " ${lines[0]} " == *" $command "* ]] || fail "completion lacks the command $command: ${lines[0]}"
+  done
+  [ "${lines[1]}" = "--class --events --line-numbers --output --help" ] || fail "completion of options: ${lines[1]}"
+  [ "${lines[2]}" = "Sample.tlb" ] || fail "completion of a library file: ${lines[2]}"
+  [ "${lines[3]}" = "IDrawing DDrawingEvents DStatus" ] || fail "completion of an interface: ${lines[3]}"
+fi
 
 # The manual pages read cleanly.
 for page in quibrel-browser quibrel-tlb; do
