@@ -7,6 +7,7 @@
 #include "dialogs/search.h"
 
 #include <QFile>
+#include <QIcon>
 #include <QScreen>
 
 #include <cstdio>
@@ -32,8 +33,9 @@ int main(int argc, char** argv) {
     }
 
     TApplication app(argc, argv);
-    // Lets the desktop match the window to its menu entry and icon.
+    // Lets the desktop match the window to its menu entry; the installed icon, when there is one.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUIBREL_DESKTOP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quibrel-browser")));
     SetUpApplicationFont();
     TMainForm mainForm(commandLine.Operands);
     // The tool windows, hidden until asked for; they belong to the main window.

@@ -22,6 +22,8 @@ done
 grep -q '^Depends:.*libqt6widgets6' <<<"$control" || fail "Depends lacks the Qt libraries: $(grep ^Depends <<<"$control")"
 grep -q '^Depends:.*libc6' <<<"$control" || fail "Depends lacks libc6"
 
+lintian --fail-on error "$deb" >"$tmp/lintian.txt" 2>&1 || { cat "$tmp/lintian.txt"; fail "lintian reports errors"; }
+
 root=$tmp/root
 dpkg-deb -x "$deb" "$root"
 for f in usr/bin/quibrel-browser usr/bin/quibrel-tlb usr/share/quibrel/QuibrelSample.tlb \
