@@ -1,16 +1,43 @@
 // quibrel-browser: the type library browser.
 #include "app/application.h"
+#include "app/cmdline.h"
 #include "app/mainform.h"
 #include "dialogs/history.h"
 #include "dialogs/legend.h"
 #include "dialogs/search.h"
 
+#include <QFile>
+#include <QIcon>
 #include <QScreen>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
+    // Options are read before Qt starts, so --help and --version need no display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
+    const TCommandLine commandLine = ParseCommandLine(arguments);
+    switch (commandLine.Action) {
+    case TCommandLine::Help:
+        std::fputs(CommandLineHelp().toLocal8Bit().constData(), stdout);
+        return 0;
+    case TCommandLine::Version:
+        std::printf("quibrel-browser %s\n", QUIBREL_VERSION);
+        return 0;
+    case TCommandLine::UsageError:
+        std::fprintf(stderr, "quibrel-browser: %s\n%s", commandLine.Error.toLocal8Bit().constData(),
+                     CommandLineUsage().toLocal8Bit().constData());
+        return 2;
+    case TCommandLine::Run:
+        break;
+    }
+
     TApplication app(argc, argv);
+    // Lets the desktop match the window to its menu entry; the installed icon, when there is one.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUIBREL_DESKTOP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quibrel-browser")));
     SetUpApplicationFont();
-    TMainForm mainForm(QApplication::arguments().mid(1));
+    TMainForm mainForm(commandLine.Operands);
     // The tool windows, hidden until asked for; they belong to the main window.
     new THistoryForm(&mainForm);
     new TSearchForm(&mainForm);

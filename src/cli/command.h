@@ -9,6 +9,7 @@ struct CliCommand {
     const char* usage;  // arguments, for the usage text
     // Returns the exit status; 2 for a usage error.
     int (*run)(const std::vector<std::string>& args);
+    const char* summary = nullptr;  // one line for --help
 };
 
 struct CliRegistrar {

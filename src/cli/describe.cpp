@@ -78,6 +78,6 @@ int Describe(const std::vector<std::string>& args) {
     return 0;
 }
 
-CliRegistrar registrar({"describe", "FILE", Describe});
+CliRegistrar registrar({"describe", "FILE", Describe, "what the main window shows, class by class and member by member"});
 
 }  // namespace

@@ -324,6 +324,6 @@ int Dump(const std::vector<std::string>& args) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-CliRegistrar reg({"dump", "FILE", Dump});
+CliRegistrar reg({"dump", "FILE", Dump, "the library as the type-library service reports it"});
 
 }  // namespace

@@ -210,8 +210,8 @@ int Registered(const std::vector<std::string>& args) {
     return 0;
 }
 
-CliRegistrar registerCommand({"register", "FILE", Register});
-CliRegistrar unregisterCommand({"unregister", "FILE", Unregister});
-CliRegistrar registeredCommand({"registered", "", Registered});
+CliRegistrar registerCommand({"register", "FILE", Register, "records the library in our registry (the Open... list)"});
+CliRegistrar unregisterCommand({"unregister", "FILE", Unregister, "removes that record"});
+CliRegistrar registeredCommand({"registered", "", Registered, "the registered libraries: DESCRIPTION<TAB>FILE"});
 
 }  // namespace

@@ -192,6 +192,6 @@ int RunTemplate(const std::vector<std::string>& args) {
 }
 
 const CliRegistrar registrar({"template", "FILE INTERFACE [--class NAME] [--events A,B,...] [--line-numbers] [--output PATH]",
-                              RunTemplate});
+                              RunTemplate, "the event template (class file) for an event interface"});
 
 }  // namespace

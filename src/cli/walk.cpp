@@ -89,6 +89,6 @@ int Walk(const std::vector<std::string>& args) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-CliRegistrar reg({"walk", "FILE [--repeat N]", Walk});
+CliRegistrar reg({"walk", "FILE [--repeat N]", Walk, "loads the library and reads everything, timing it"});
 
 }  // namespace
