@@ -480,6 +480,19 @@ std::string Canonical(const std::string& path) {
     return ec || c.empty() ? path : c;
 }
 
+// A library loaded by the file name its importer recorded is registered by that load, as the
+// platform does: QueryPathOfRegTypeLib finds it from then on.
+void Remember(ITypeLib* lib, const std::string& host, int resource) {
+    TLIBATTR* attr = nullptr;
+    if (FAILED(lib->GetLibAttr(&attr)) || !attr) return;
+    std::error_code ec;
+    std::string path = std::filesystem::absolute(host, ec).string();
+    if (ec || path.empty()) path = host;
+    RememberLoadedLibrary(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
+                          resource > 1 ? path + "\\" + std::to_string(resource) : path);
+    lib->ReleaseTLibAttr(attr);
+}
+
 HRESULT Library::Import(std::uint32_t key, Library** out) {
     *out = nullptr;
     ImportSlot& s = imports_[key];
@@ -501,10 +514,11 @@ HRESULT Library::Import(std::uint32_t key, Library** out) {
             if (QueryPathOfRegTypeLib(imp.guid, imp.majorVersion, imp.minorVersion, imp.lcid, regPath.Put()) == S_OK &&
                 !regPath.IsNull())
                 found = HostFileOfPath(regPath.Utf8(), &host, &resource);
+            bool beside = false;
             if (!found && !path_.empty()) {
                 std::string name = ImportFileName(imp.fileName, &resource);
                 if (!name.empty()) host = FindBeside(std::filesystem::path(path_).parent_path(), name);
-                found = !host.empty();
+                found = beside = !host.empty();
             }
             if (found) {
                 auto file = std::make_pair(Canonical(host), resource <= 1 ? 0 : resource);
@@ -519,7 +533,10 @@ HRESULT Library::Import(std::uint32_t key, Library** out) {
                     ++g_importDepth;
                     s.status = LoadTypeLibFromHostFile(host, resource, s.lib.Put());
                     --g_importDepth;
-                    if (s.lib) byFile_.emplace(file, s.lib);
+                    if (s.lib) {
+                        byFile_.emplace(file, s.lib);
+                        if (beside) Remember(s.lib.Get(), host, resource);
+                    }
                 }
             }
         }
