@@ -18,8 +18,8 @@ TMainForm* MainForm = nullptr;
 // The resources live in a static library: make sure they are linked in and registered.
 static void InitResources() { Q_INIT_RESOURCE(resources); }
 
-TMainForm::TMainForm(const QStringList& arguments, QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::TMainForm>()) {
+TMainForm::TMainForm(const QStringList& arguments, QWidget* parent, TRecentFiles recentFiles)
+    : QMainWindow(parent), ui(std::make_unique<Ui::TMainForm>()), FRecentFiles(recentFiles) {
     if (!MainForm) MainForm = this;
     InitResources();
     CreateComponents();

@@ -85,7 +85,10 @@ class TMainForm : public QMainWindow, public ExternalTypeRegistry {
 public:
     // Builds the window and runs FormCreate with the command-line arguments (library file,
     // class name, member name; the program's own name not included).
-    explicit TMainForm(const QStringList& arguments = QStringList(), QWidget* parent = nullptr);
+    // Whether the window reads the user's recent-file list and writes it back when it goes away.
+    enum class TRecentFiles { Kept, Untouched };
+    explicit TMainForm(const QStringList& arguments = QStringList(), QWidget* parent = nullptr,
+                       TRecentFiles recentFiles = TRecentFiles::Kept);
     ~TMainForm() override;
 
     // ---- components ----------------------------------------------------------------------
@@ -213,6 +216,7 @@ private:
     void SelectRow(QTreeWidget* list, QTreeWidgetItem* row);
 
     std::unique_ptr<Ui::TMainForm> ui;
+    TRecentFiles FRecentFiles = TRecentFiles::Kept;
     bool FClassesChangeAttached = true;
     bool FMembersChangeAttached = true;
     bool FMembersCheckBoxes = false;

@@ -17,7 +17,7 @@ void TMainForm::CreateRecentFileList() {
     mruTypeLib->SetUseSubmenu(true);
     mruTypeLib->SetSubmenuName(QStringLiteral("&Reopen"));
     mruTypeLib->SetFileMenu(miOpenFile);
-    mruTypeLib->SetAutoSave(true);
+    mruTypeLib->SetAutoSave(FRecentFiles == TRecentFiles::Kept);
     mruTypeLib->SetAutoSaveName(QStringLiteral("\\Software\\Quibrel Type Library Explorer"));
     mruTypeLib->SetAutoSaveKey(QStringLiteral("MRU Items"));
     mruTypeLib->OnMRUItemClick = [this](QAction* sender, const QString& fileName) {

@@ -34,7 +34,8 @@ int Describe(const std::vector<std::string>& args) {
     QApplication app(argc, argv);
     // What the browser would show in a message box goes to standard error.
     ErrorSink() = [](const QString& text) { std::fprintf(stderr, "%s\n", text.toUtf8().constData()); };
-    TMainForm form;
+    // A read-only command: the user's recent-file list is neither shown nor changed.
+    TMainForm form(QStringList(), nullptr, TMainForm::TRecentFiles::Untouched);
     try {
         form.OpenTypeLib(QString::fromStdString(args[0]));
     } catch (const EBrowserError& e) {

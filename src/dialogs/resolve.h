@@ -2,6 +2,7 @@
 // its type information, shows the library that describes it, and can open that library.
 #pragma once
 
+#include "platform/com/classindex.h"
 #include "platform/oleauto/oleauto.h"
 
 #include <QDialog>
@@ -51,4 +52,6 @@ protected:
 private:
     std::unique_ptr<Ui::TResolveForm> ui;
     std::function<void(const QString&)> FOpenTypeLib;
+    // The registered libraries are read at most once while the dialog is open.
+    TClassIndexScope FClassIndex;
 };

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -204,13 +205,11 @@ TEST(MainWindow, CoClassesProgIdsAndAliases) {
 }
 
 TEST(MainWindow, TypesOfOtherLibraries) {
-    TWindow w({Fixture("QuibrelTest.tlb")});
-    // QuibrelShared is not registered: its types stay unqualified and nothing is recorded.
-    EXPECT_EQ(Describe(w, "IShapes", "Blend"), "Function Blend(first As<SharedColour>, second As<Tint>) As<Tint>");
-    EXPECT_TRUE(w->FExternalTypes.empty());
-
+    // QuibrelShared is not registered. Beside the library, it is loaded by the file name
+    // recorded for it, which makes it known to the registry lookup as on the platform: its
+    // types are qualified with the file it was loaded from.
     const QString shared = Fixture("QuibrelShared.tlb");
-    WriteClassesValue("TypeLib\\{7A0C5E00-1F2B-4C3D-8E9F-000000100000}\\1.2\\409\\win64", shared.toStdString());
+    TWindow w({Fixture("QuibrelTest.tlb")});
     EXPECT_EQ(Describe(w, "IShapes", "Place"), "Sub Place(spot As<QuibrelShared.SharedPoint>, [depth As Integer]) ");
     EXPECT_EQ(Describe(w, "Tint"), "Alias Tint As<QuibrelShared.SharedColour>");
     EXPECT_EQ(Describe(w, "Shape", "Origin"), "Field Origin As<QuibrelShared.SharedPoint>");  // met again
@@ -218,6 +217,15 @@ TEST(MainWindow, TypesOfOtherLibraries) {
     EXPECT_EQ(w->FExternalLibraries, QStringList({shared, shared}));
     EXPECT_TRUE(w->IsExternalTypeKnown("quibrelshared.sharedpoint"));
     EXPECT_EQ(w->FExternalLibraries[w->FExternalTypes.at("QuibrelShared.SharedColour")], shared);
+
+    // A registration names another file: that one is used.
+    QTemporaryDir dir;
+    const QString registered = dir.filePath("Shared Copy.tlb");
+    ASSERT_TRUE(QFile::copy(shared, registered));
+    WriteClassesValue("TypeLib\\{7A0C5E00-1F2B-4C3D-8E9F-000000100000}\\1.2\\409\\win64", registered.toStdString());
+    w->OpenTypeLib(Fixture("QuibrelTest.tlb"));
+    EXPECT_EQ(Describe(w, "Tint"), "Alias Tint As<Shared Copy.SharedColour>");
+    EXPECT_EQ(w->FExternalLibraries, QStringList({registered}));
 
     // Opening a library (the same one too) forgets them.
     w->OpenTypeLib(Fixture("QuibrelTest.tlb"));

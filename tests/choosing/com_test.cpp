@@ -1,5 +1,6 @@
 // ProgID to class and class to object, through a registry written by the test. The statuses
 // a person sees are checked through the ProgID dialog; here what the dialog cannot show.
+#include "platform/com/classindex.h"
 #include "platform/com/combase.h"
 #include "platform/oleauto/comptr.h"
 #include "testenv.h"
@@ -49,7 +50,7 @@ TEST_F(ComTest, ObjectsNeedAServerForTheContextAndDescribeThemselvesByTheDefault
     ComPtr<IDispatch> object;
     EXPECT_EQ(Create(kWidget, CLSCTX_INPROC_SERVER, &object), REGDB_E_CLASSNOTREG) << "local server only";
     ASSERT_EQ(Create(kWidget, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, &object), S_OK);
-    // No Version key: 2.0, the newest, though a stale 1.0 is listed after it.
+    // No Version key: 2.0, the newest, though a stale 1.0 is registered too.
     EXPECT_EQ(TypeName(object.Get()), "IWidget");
 
     ASSERT_EQ(Create(kGadget, CLSCTX_INPROC_SERVER, &object), S_OK);
@@ -67,6 +68,41 @@ TEST_F(ComTest, ObjectsNeedAServerForTheContextAndDescribeThemselvesByTheDefault
     EXPECT_EQ(CoCreateInstance(gadget, nullptr, CLSCTX_INPROC_SERVER, IID_ITypeLib, &p), E_NOINTERFACE);
     EXPECT_EQ(CoCreateInstance(gadget, object.Get(), CLSCTX_INPROC_SERVER, IID_IDispatch, &p), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(p, nullptr);
+}
+
+// Without a TypeLib key the class is looked for among the registered libraries' coclasses:
+// while a scope is open they are read once, so a library registered meanwhile is not seen
+// until the next scope; without one each lookup reads them.
+TEST_F(ComTest, ClassesAreFoundByTheirCoclassOncePerScope) {
+    ComPtr<IDispatch> object;
+    ASSERT_EQ(Create(kGizmo, CLSCTX_INPROC_SERVER, &object), S_OK);
+    EXPECT_EQ(TypeName(object.Get()), "IGadgetExtra");
+    ASSERT_EQ(Create(kSprocket, CLSCTX_LOCAL_SERVER, &object), S_OK);
+    EXPECT_EQ(TypeName(object.Get()), "IGadget") << "the first interface when none is the default";
+
+    CLSID widget;
+    GuidFromString(kWidget, &widget);
+    ComPtr<ITypeLib> lib;
+    EXPECT_EQ(LibraryDeclaringClass(widget, &lib), S_OK);
+    CLSID unknown;
+    GuidFromString("{5C3A0E10-8B7D-4F21-A0C4-1D2E3F409002}", &unknown);
+    EXPECT_EQ(LibraryDeclaringClass(unknown, &lib), REGDB_E_CLASSNOTREG);
+    EXPECT_FALSE(lib);
+
+    std::vector<TWineKey> keys = ResolveKeys();
+    std::erase_if(keys, [](const TWineKey& k) { return k.path.find(kNoDocLib) != std::string::npos; });
+    {
+        TClassIndexScope scope;
+        ASSERT_EQ(LibraryDeclaringClass(widget, &lib), S_OK);
+        registry.WriteWineSystemReg(keys);  // ChoosingNoDoc is no longer registered
+        EXPECT_EQ(LibraryDeclaringClass(widget, &lib), S_OK);
+        {
+            TClassIndexScope inner;
+            EXPECT_EQ(LibraryDeclaringClass(widget, &lib), REGDB_E_CLASSNOTREG);
+        }
+        EXPECT_EQ(LibraryDeclaringClass(widget, &lib), S_OK);
+    }
+    EXPECT_EQ(LibraryDeclaringClass(widget, &lib), REGDB_E_CLASSNOTREG);
 }
 
 }  // namespace

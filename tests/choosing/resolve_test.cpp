@@ -61,6 +61,17 @@ TEST_F(ResolveFormTest, LibraryWithoutDocStringHasAnEmptyCaptionAndCurVerIsFollo
     EXPECT_TRUE(form->btnOpen->isEnabled());
 }
 
+// A class whose registration names no library, or a library that is not registered, is found
+// in the registered library that declares it, as the object itself would answer.
+TEST_F(ResolveFormTest, ClassWithoutAUsableTypeLibKeyIsFoundInTheLibraryThatDeclaresIt) {
+    for (const char* progID : {"Quibrel.Gizmo", "Quibrel.Sprocket"}) {
+        Resolve(progID);
+        EXPECT_EQ(form->lblLocation->text(), TTestRegistry::Fixture("ChoosingDoc.tlb")) << progID;
+        EXPECT_EQ(form->gbTypeLib->title(), "Choosing Test Library") << progID;
+        EXPECT_TRUE(form->btnOpen->isEnabled()) << progID;
+    }
+}
+
 TEST_F(ResolveFormTest, FailuresShowTheSystemMessageAndClearTheEarlierResult) {
     const char* const cases[][2] = {
         {"No.Such.ProgID", "Invalid class string"},

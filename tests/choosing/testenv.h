@@ -34,6 +34,9 @@ struct TWineKey {
 // GUIDs of the test libraries and classes.
 inline constexpr const char* kDocLib = "{5C3A0E10-8B7D-4F21-A0C4-1D2E3F405100}";
 inline constexpr const char* kGadget = "{5C3A0E10-8B7D-4F21-A0C4-1D2E3F405103}";
+// Declared in ChoosingDoc.tlb; registered without a TypeLib key, and with one that leads nowhere.
+inline constexpr const char* kGizmo = "{5C3A0E10-8B7D-4F21-A0C4-1D2E3F405105}";
+inline constexpr const char* kSprocket = "{5C3A0E10-8B7D-4F21-A0C4-1D2E3F405106}";
 inline constexpr const char* kNoDocLib = "{5C3A0E10-8B7D-4F21-A0C4-1D2E3F405200}";
 inline constexpr const char* kWidget = "{5C3A0E10-8B7D-4F21-A0C4-1D2E3F405202}";
 

@@ -26,9 +26,10 @@ std::vector<TWineKey> LibraryKeys() {
         {Lib(2) + "\\10.0\\0\\win32", {{"", "/x/ten.tlb"}}},
         {Lib(2) + "\\9.0", {{"", "Nine"}}},
         {Lib(2) + "\\9.0\\0\\win32", {{"", "/x/nine.tlb"}}},
-        // The first subkey is taken whatever it is; FLAGS has no win32.
+        // The first subkey in the registry's sorted order is taken whatever it is: $FLAGS,
+        // which has no win32.
         {Lib(3) + "\\1.0", {{"", "Gamma"}}},
-        {Lib(3) + "\\1.0\\FLAGS", {{"", "0"}}},
+        {Lib(3) + "\\1.0\\$FLAGS", {{"", "0"}}},
         {Lib(3) + "\\1.0\\0\\win32", {{"", "/x/gamma.tlb"}}},
         // A 64-bit prefix registers win64 only; with both, win32 is read.
         {Lib(4) + "\\1.0", {{"", "Delta win64"}}},

@@ -180,6 +180,31 @@ TEST_F(HotSpotTest, TypeOfAnotherLibraryStartsASecondCopyWithTwoArguments) {
     EXPECT_EQ(started_[2].arguments, QStringList({"./-odd.tlb", "Thing"}));
 }
 
+// An imported library that the service found beside its importer by the recorded file name is
+// known to the registry lookup from then on: its types are qualified, and the hot spot starts
+// the second copy on that file.
+TEST_F(HotSpotTest, ImportFoundBesideTheLibraryIsQualifiedAndStartsTheSecondCopyOnIt) {
+    SelectClass("IShapes");
+    SelectMember("Place");
+    ASSERT_TRUE(ClickHotSpot("QuibrelShared.SharedPoint")) << Form().txtDoc->Text().toStdString();
+    ASSERT_EQ(started_.size(), 1u);
+    EXPECT_EQ(started_[0].arguments, QStringList({Fixture("QuibrelShared.tlb"), "SharedPoint"}));
+}
+
+// The same with real libraries: msvbvm60.dll.3 imports msdatsrc.tlb, which lies beside it.
+TEST_F(HotSpotTest, RealImportFoundBesideIsQualified) {
+    const QString files = QStringLiteral(QUIBREL_TYPELIBS_DIR "/files");
+    if (!QFile::exists(files + "/msvbvm60.dll.3") || !QFile::exists(files + "/msdatsrc.tlb"))
+        GTEST_SKIP() << "no real-world type libraries at " << files.toStdString() << ", skipped";
+    Form().OpenTypeLib(files + "/msvbvm60.dll.3");
+    SelectClass("DataBinding");
+    SelectMember("DataMember");
+    EXPECT_EQ(Form().txtDoc->Text(), "Property DataMember As<msdatsrc.DataMember>");
+    ASSERT_TRUE(ClickHotSpot("msdatsrc.DataMember"));
+    ASSERT_EQ(started_.size(), 1u);
+    EXPECT_EQ(started_[0].arguments, QStringList({files + "/msdatsrc.tlb", "DataMember"}));
+}
+
 TEST_F(HotSpotTest, SecondCopyReallyReceivesPathsWithBlanksAndQuotesIntact) {
     // A stand-in program in a folder with blanks writes down the arguments it was given.
     QTemporaryDir dir;

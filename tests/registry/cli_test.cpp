@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <map>
+
 namespace {
 
 struct Outcome {
@@ -77,4 +79,54 @@ TEST_F(RegistryCliTest, RegisteredListsAWinePrefixsLibraries) {
               "Alpha 64\tC:\\windows\\system32\\alpha.tlb\n"
               "Beta both\tC:\\b32.tlb\n"
               "Gamma no locale\t\n");
+}
+
+// A library registered in our file at 2.0 and in the Wine prefix at 1.0 and 10.0 is listed by
+// the last of its versions in the platform's order (1.0, 10.0, 2.0), wherever each comes from.
+TEST_F(RegistryCliTest, RegisteredTakesTheLastVersionInSortedOrderAcrossBothSources) {
+    MakeWinePrefix(
+        "[Software\\\\Classes\\\\TypeLib\\\\{00020430-0000-0000-C000-000000000046}\\\\1.0] 1\n@=\"OLE Automation\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{00020430-0000-0000-C000-000000000046}\\\\1.0\\\\0\\\\win32] 1\n"
+        "@=\"C:\\\\windows\\\\system32\\\\stdole32.tlb\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{00020430-0000-0000-C000-000000000046}\\\\10.0] 1\n@=\"Sixteen\"\n");
+    HKEY version = Create(HKEY_CLASSES_ROOT, "TypeLib\\{00020430-0000-0000-C000-000000000046}\\2.0");
+    RegWriteString(version, nullptr, "OLE Automation");
+    HKEY file = Create(version, "0\\win32");
+    RegWriteString(file, nullptr, "/ours/stdole2.tlb");
+    RegCloseKey(file);
+    ASSERT_EQ(RegCloseKey(version), ERROR_SUCCESS);
+    Outcome r = Tlb({"registered"});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "OLE Automation\t/ours/stdole2.tlb\n");
+}
+
+// describe only reads: the user's files (with a recent-file list in them) stay byte for byte
+// as they were, nothing is added beside them, and the list does not reach the output.
+TEST_F(RegistryCliTest, DescribeLeavesTheRegistryFolderAsItWas) {
+    const std::string stored = "/nowhere/Remembered.tlb";
+    auto snapshot = [&] {
+        std::map<std::string, std::string> files;
+        for (const QFileInfo& f : QDir(QString::fromStdString(ours_)).entryInfoList(QDir::Files | QDir::Hidden))
+            files[f.fileName().toStdString()] = ReadFile(f.filePath().toStdString());
+        return files;
+    };
+    const std::string library = QUIBREL_FIXTURE_DIR "/QuibrelTest.tlb";
+    // An empty folder stays empty.
+    QDir().mkpath(QString::fromStdString(ours_));
+    Outcome r = Tlb({"describe", QString::fromStdString(library)});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find("class "), std::string::npos);
+    EXPECT_TRUE(snapshot().empty());
+
+    WriteFile(ours_ + "/user.reg",
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Quibrel Type Library Explorer\\MRU Items]\r\n"
+              "\"F0\"=\"" + stored + "\"\r\n\r\n");
+    ASSERT_EQ(Tlb({"register", QUIBREL_FIXTURE_DIR "/QuibrelShared.tlb"}).exit, 0);
+    const auto before = snapshot();
+    ASSERT_EQ(before.size(), 2u);
+    r = Tlb({"describe", QString::fromStdString(library)});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out.find(stored), std::string::npos);
+    EXPECT_EQ(snapshot(), before);
 }

@@ -27,7 +27,7 @@ using Strings = std::vector<std::string>;
 
 }  // namespace
 
-TEST_F(RegistryTest, StoredOrderAndSpellingSurviveSavingAndNamesMatchIgnoringCase) {
+TEST_F(RegistryTest, SortedKeysStoredValuesAndSpellingSurviveSavingAndNamesMatchIgnoringCase) {
     HKEY app = Create(HKEY_CURRENT_USER, "Software\\Quibrel Test");
     for (const char* name : {"Zeta", "alpha", "Mid", "Größe"}) RegCloseKey(Create(app, name));
     for (const char* name : {"b", "A", "c"}) RegWriteString(app, name, name);
@@ -37,7 +37,7 @@ TEST_F(RegistryTest, StoredOrderAndSpellingSurviveSavingAndNamesMatchIgnoringCas
         SCOPED_TRACE(pass ? "after reading the file again" : "in memory");
         ScopedHKEY k;
         ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\quibrel TEST", 0, KEY_READ, k.Put()), ERROR_SUCCESS);
-        EXPECT_EQ(RegSubKeyNames(k.Get()), (Strings{"Zeta", "alpha", "Mid", "Größe"}));
+        EXPECT_EQ(RegSubKeyNames(k.Get()), (Strings{"alpha", "Größe", "Mid", "Zeta"}));
         EXPECT_EQ(ValueNames(k.Get()), (Strings{"b", "A", "c"}));
         EXPECT_EQ(Read(k.Get(), nullptr, "a"), "A");
         ScopedHKEY u;
@@ -59,7 +59,7 @@ TEST_F(RegistryTest, StoredOrderAndSpellingSurviveSavingAndNamesMatchIgnoringCas
     RegWriteString(k.Get(), "B", "second");
     EXPECT_EQ(ValueNames(k.Get()), (Strings{"b", "A", "c"}));
     EXPECT_EQ(Read(k.Get(), nullptr, "b"), "second");
-    EXPECT_EQ(RegSubKeyNames(k.Get())[1], "alpha");
+    EXPECT_EQ(RegSubKeyNames(k.Get())[0], "alpha");
     k.Reset();
     EXPECT_NE(ReadFile(RegistryUserFile()).find("[HKEY_CURRENT_USER\\Software\\Quibrel Test\\alpha]"),
               std::string::npos);
@@ -123,6 +123,40 @@ TEST_F(RegistryTest, DeleteTreeRemovesAKeyWithEverythingBelowIt) {
     ScopedHKEY k;
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_READ, k.Put()), ERROR_SUCCESS);
     EXPECT_TRUE(RegSubKeyNames(k.Get()).empty());
+}
+
+// Subkeys of one key in our file and in the Wine prefix enumerate as one sorted list, as the
+// platform gives them: names compare with a-z folded to upper case, "10.0" before "2.0".
+TEST_F(RegistryTest, SubKeysFromBothSourcesEnumerateInThePlatformsOrder) {
+    const char* lib = "TypeLib\\{00020430-0000-0000-C000-000000000046}";
+    auto wineKey = [&](const char* sub) {
+        return std::string("[Software\\\\Classes\\\\TypeLib\\\\{00020430-0000-0000-C000-000000000046}\\\\") +
+               sub + "] 1\n@=\"wine " + sub + "\"\n";
+    };
+    MakeWinePrefix(wineKey("1.0") + wineKey("10.0") + wineKey("_x") + wineKey("b"));
+    for (const char* v : {"2.0", "Z", "A1"}) {
+        HKEY k = Create(HKEY_CLASSES_ROOT, (std::string(lib) + "\\" + v).c_str());
+        RegWriteString(k, nullptr, std::string("ours ") + v);
+        ASSERT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+    }
+    ScopedHKEY k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, lib, 0, KEY_READ, k.Put()), ERROR_SUCCESS);
+    EXPECT_EQ(RegSubKeyNames(k.Get()), (Strings{"1.0", "10.0", "2.0", "A1", "b", "Z", "_x"}));
+    // Past the end, and a name that does not fit, as for one source.
+    char name[4];
+    DWORD cch = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(k.Get(), 1, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    cch = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(k.Get(), 2, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(name, cch), "2.0");
+    EXPECT_EQ(RegEnumKeyExA(k.Get(), 7, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    // The other split gives the same list.
+    k.Reset();
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "TypeLib");
+    MakeWinePrefix(wineKey("2.0"));
+    for (const char* v : {"10.0", "1.0"}) RegCloseKey(Create(HKEY_CLASSES_ROOT, (std::string(lib) + "\\" + v).c_str()));
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, lib, 0, KEY_READ, k.Put()), ERROR_SUCCESS);
+    EXPECT_EQ(RegSubKeyNames(k.Get()), (Strings{"1.0", "10.0", "2.0"}));
 }
 
 // Every value kind a Wine prefix writes is read, and survives being written to our file and

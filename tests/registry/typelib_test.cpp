@@ -34,6 +34,38 @@ void Register(const std::string& key, const std::string& value) {
     ASSERT_EQ(RegWriteString(k.Get(), nullptr, value), ERROR_SUCCESS);
 }
 
+// The library of the type of field Shape.Origin of the test library at `importer` (imported
+// from QuibrelShared), found through the library's reference.
+std::string OriginType(const std::string& importer, HRESULT* hr) {
+    ComPtr<ITypeLib> lib = Load(importer, hr);
+    if (FAILED(*hr)) return "load failed";
+    for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
+        ComPtr<ITypeInfo> ti;
+        BStr name;
+        if (FAILED(lib->GetTypeInfo(i, ti.Put())) ||
+            FAILED(ti->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr)) ||
+            name.Utf8() != "Shape")
+            continue;
+        TypeAttrPtr attr;
+        ti->GetTypeAttr(attr.Put(ti.Get()));
+        for (UINT v = 0; attr && v < attr->cVars; ++v) {
+            VarDescPtr var;
+            BStr field;
+            if (FAILED(ti->GetVarDesc(v, var.Put(ti.Get())))) continue;
+            ti->GetDocumentation(var->memid, field.Put(), nullptr, nullptr, nullptr);
+            if (field.Utf8() != "Origin") continue;
+            ComPtr<ITypeInfo> ref;
+            *hr = ti->GetRefTypeInfo(var->elemdescVar.tdesc.hreftype, ref.Put());
+            if (FAILED(*hr)) return "not resolved";
+            ComPtr<ITypeLib> owner;
+            UINT index = 0;
+            ref->GetContainingTypeLib(owner.Put(), &index);
+            return owner ? LibraryName(owner.Get()) : "no library";
+        }
+    }
+    return "no Shape.Origin";
+}
+
 }  // namespace
 
 TEST_F(RegistryTest, QueryPathFallsBackOverVersionsLocalesAndPlatforms) {
@@ -77,42 +109,35 @@ TEST_F(RegistryTest, QueryPathFallsBackOverVersionsLocalesAndPlatforms) {
 
 // The importer lies alone; the library it imports is found through its registration.
 TEST_F(RegistryTest, ImportResolvesThroughRegistrationWhenNotBesideTheImporter) {
-    auto OriginType = [](HRESULT* hr) -> std::string {
-        ComPtr<ITypeLib> lib = Load(QUIBREL_FIXTURE_DIR "/lonely/QuibrelTest.tlb", hr);
-        if (FAILED(*hr)) return "load failed";
-        for (UINT i = 0; i < lib->GetTypeInfoCount(); ++i) {
-            ComPtr<ITypeInfo> ti;
-            BStr name;
-            if (FAILED(lib->GetTypeInfo(i, ti.Put())) ||
-                FAILED(ti->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr)) ||
-                name.Utf8() != "Shape")
-                continue;
-            TypeAttrPtr attr;
-            ti->GetTypeAttr(attr.Put(ti.Get()));
-            for (UINT v = 0; attr && v < attr->cVars; ++v) {
-                VarDescPtr var;
-                BStr field;
-                if (FAILED(ti->GetVarDesc(v, var.Put(ti.Get())))) continue;
-                ti->GetDocumentation(var->memid, field.Put(), nullptr, nullptr, nullptr);
-                if (field.Utf8() != "Origin") continue;
-                ComPtr<ITypeInfo> ref;
-                *hr = ti->GetRefTypeInfo(var->elemdescVar.tdesc.hreftype, ref.Put());
-                if (FAILED(*hr)) return "not resolved";
-                ComPtr<ITypeLib> owner;
-                UINT index = 0;
-                ref->GetContainingTypeLib(owner.Put(), &index);
-                return owner ? LibraryName(owner.Get()) : "no library";
-            }
-        }
-        return "no Shape.Origin";
-    };
+
     HRESULT hr;
-    OriginType(&hr);
+    OriginType(QUIBREL_FIXTURE_DIR "/lonely/QuibrelTest.tlb", &hr);
     EXPECT_TRUE(FAILED(hr)) << "resolved without a registration";
     // The importer asks for locale 0 (widl records no locale for an import).
     Register(std::string("TypeLib\\") + kShared + "\\1.2\\0\\win64", QUIBREL_FIXTURE_DIR "/QuibrelShared.tlb");
-    EXPECT_EQ(OriginType(&hr), "QuibrelShared");
+    EXPECT_EQ(OriginType(QUIBREL_FIXTURE_DIR "/lonely/QuibrelTest.tlb", &hr), "QuibrelShared");
     EXPECT_EQ(hr, S_OK);
+}
+
+// A library that the service found beside its importer by the file name the importer recorded
+// is known to QueryPathOfRegTypeLib from then on, as loading registers it on the platform; only
+// in memory: our files are not written, and the registry's own entries come first.
+TEST_F(RegistryTest, ImportFoundBesideItsImporterIsKnownToQueryPathAfterwards) {
+    HRESULT hr;
+    QueryPath(kShared, 1, 2, 0x409, &hr);
+    EXPECT_EQ(hr, TYPE_E_LIBNOTREGISTERED);
+    EXPECT_EQ(OriginType(QUIBREL_FIXTURE_DIR "/QuibrelTest.tlb", &hr), "QuibrelShared");
+    EXPECT_EQ(QueryPath(kShared, 1, 2, 0x409, &hr), QUIBREL_FIXTURE_DIR "/QuibrelShared.tlb");
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(QueryPath(kShared, 1, 0, 0x10409, &hr), QUIBREL_FIXTURE_DIR "/QuibrelShared.tlb");  // newest minor
+    QueryPath(kShared, 1, 2, 0x407, &hr);  // another language
+    EXPECT_EQ(hr, TYPE_E_LIBNOTREGISTERED);
+    QueryPath(kShared, 2, 0, 0x409, &hr);
+    EXPECT_EQ(hr, TYPE_E_LIBNOTREGISTERED);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(ours_)));
+
+    Register(std::string("TypeLib\\") + kShared + "\\1.2\\409\\win64", "/elsewhere/QuibrelShared.tlb");
+    EXPECT_EQ(QueryPath(kShared, 1, 2, 0x409, &hr), "/elsewhere/QuibrelShared.tlb");
 }
 
 TEST_F(RegistryTest, WinePrefixRegistrationsShowUnderOursAndOpenByDriveLetterPaths) {
@@ -150,7 +175,7 @@ TEST_F(RegistryTest, WinePrefixRegistrationsShowUnderOursAndOpenByDriveLetterPat
     ScopedHKEY typeLib;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "TypeLib", 0, KEY_READ, typeLib.Put()), ERROR_SUCCESS);
     EXPECT_EQ(RegSubKeyNames(typeLib.Get()),
-              (std::vector<std::string>{kShared, "{22222222-0000-0000-0000-000000000000}"}));
+              (std::vector<std::string>{"{22222222-0000-0000-0000-000000000000}", kShared}));
     EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, version.c_str()), ERROR_ACCESS_DENIED);
     EXPECT_EQ(Read(HKEY_CLASSES_ROOT, version.c_str()), "Shared (user)");
     EXPECT_EQ(QueryPath(kShared, 1, 2, 0x409, &hr), registered);

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <random>
 #include <unistd.h>
@@ -73,6 +74,10 @@ std::uint32_t Get32(const Bytes& b, std::size_t at) { return Get16(b, at) | (std
 void Put16(Bytes& b, std::size_t at, std::uint16_t v) {
     b[at] = std::uint8_t(v);
     b[at + 1] = std::uint8_t(v >> 8);
+}
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    Put16(b, at, std::uint16_t(v));
+    Put16(b, at + 2, std::uint16_t(v >> 16));
 }
 
 // The blocks of an SLTG file in file order: (start, length).
@@ -230,6 +235,34 @@ TEST_F(SltgHostile, DamageMadeOnPurpose) {
             b[start + refs + 0x44] = b[start + refs + 0x45] = b[start + refs + 0x46] = b[start + refs + 0x47] = 0xFF;
             cases.push_back({"reference table of the block at " + std::to_string(start) + " 4 GB", b});
         }
+    }
+    RunAll(cases);
+
+    // VBAEN32.OLB's doc-string word tree: 0xADA bytes at 0x27AD, after its size.
+    Bytes vba = Read("VBAEN32.OLB");
+    ASSERT_EQ(Get32(vba, 0x27A9), 0xADAu);
+    ASSERT_EQ(vba[0x27AD], 0x80);
+    const std::size_t tree = 0x27AD, treeEnd = tree + 0xADA;
+    auto nodes = [&](const std::function<void(Bytes&, std::size_t)>& change) {
+        Bytes b = vba;
+        for (std::size_t at = tree; at + 3 <= treeEnd; ++at)
+            if (vba[at] == 0x80) change(b, at);
+        return b;
+    };
+    cases.clear();
+    cases.push_back({"every 0 bit leads back to the root", nodes([&](Bytes& b, std::size_t at) { b[at + 1] = b[at + 2] = 0; })});
+    cases.push_back({"every 0 bit leads out of the tree", nodes([&](Bytes& b, std::size_t at) { b[at + 1] = b[at + 2] = 0xFF; })});
+    {
+        Bytes b = vba;
+        b[tree] = 0x01;  // the root a leaf: a word that reads no bits
+        cases.push_back({"the root is a word", b});
+        b = vba;
+        Put32(b, 0x27A9, 0xFFFFFFFFu);
+        cases.push_back({"tree 4 GB long", b});
+        b = vba;
+        for (std::size_t at = tree; at < treeEnd; ++at)
+            if (b[at] == 0) b[at] = 'x';  // words without end
+        cases.push_back({"words without a NUL", b});
     }
     RunAll(cases);
 

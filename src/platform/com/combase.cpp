@@ -1,5 +1,6 @@
 #include "platform/com/combase.h"
 
+#include "platform/com/classindex.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/registry/registry.h"
 
@@ -64,12 +65,12 @@ HRESULT RegisteredPath(const GUID& lib, USHORT major, USHORT minor, const std::s
     return hr;
 }
 
-// The type information of a class's default interface, through its registered library.
-HRESULT DefaultInterfaceOfClass(const CLSID& clsid, LCID lcid, ITypeInfo** result) {
+// The library the class's TypeLib and Version keys name.
+HRESULT RegisteredLibraryOfClass(const CLSID& clsid, LCID lcid, ComPtr<ITypeLib>* typeLib) {
     const std::string classKey = "CLSID\\" + GuidToString(clsid);
     std::string text;
     if (!RegReadString(HKEY_CLASSES_ROOT, (classKey + "\\TypeLib").c_str(), nullptr, &text))
-        return DISP_E_BADINDEX;  // the class describes no type information
+        return DISP_E_BADINDEX;  // the class names no type information
     GUID lib;
     if (!GuidFromString(text, &lib)) return TYPE_E_LIBNOTREGISTERED;
     const std::string libKey = "TypeLib\\" + GuidToString(lib);
@@ -99,11 +100,13 @@ HRESULT DefaultInterfaceOfClass(const CLSID& clsid, LCID lcid, ITypeInfo** resul
     HRESULT hr = RegisteredPath(lib, version->first, version->second, libKey + "\\" + versionName,
                                 lcid, &path);
     if (FAILED(hr)) return hr;
-    ComPtr<ITypeLib> typeLib;
-    hr = LoadTypeLib(path.Get(), typeLib.Put());
-    if (FAILED(hr)) return hr;
+    return LoadTypeLib(path.Get(), typeLib->Put());
+}
+
+// The type information of the default interface of the coclass `clsid` of a library.
+HRESULT DefaultInterfaceInLibrary(ITypeLib* typeLib, const CLSID& clsid, ITypeInfo** result) {
     ComPtr<ITypeInfo> coclass;
-    hr = typeLib->GetTypeInfoOfGuid(clsid, coclass.Put());
+    HRESULT hr = typeLib->GetTypeInfoOfGuid(clsid, coclass.Put());
     if (FAILED(hr)) return hr;
     TypeAttrPtr attr;
     hr = coclass->GetTypeAttr(attr.Put(coclass.Get()));
@@ -126,6 +129,21 @@ HRESULT DefaultInterfaceOfClass(const CLSID& clsid, LCID lcid, ITypeInfo** resul
     hr = coclass->GetRefTypeOfImplType(*chosen, &ref);
     if (FAILED(hr)) return hr;
     return coclass->GetRefTypeInfo(ref, result);
+}
+
+// The type information of a class's default interface: through the library its registration
+// names, else through a registered library that declares the class, as the live object would
+// answer. The first way's status when neither finds it.
+HRESULT DefaultInterfaceOfClass(const CLSID& clsid, LCID lcid, ITypeInfo** result) {
+    ComPtr<ITypeLib> typeLib;
+    HRESULT hr = RegisteredLibraryOfClass(clsid, lcid, &typeLib);
+    if (SUCCEEDED(hr)) {
+        hr = DefaultInterfaceInLibrary(typeLib.Get(), clsid, result);
+        if (SUCCEEDED(hr)) return hr;
+    }
+    ComPtr<ITypeLib> declaring;
+    if (FAILED(LibraryDeclaringClass(clsid, &declaring)) || declaring.Get() == typeLib.Get()) return hr;
+    return SUCCEEDED(DefaultInterfaceInLibrary(declaring.Get(), clsid, result)) ? S_OK : hr;
 }
 
 // The object a registered class gives: nothing runs behind it, so it answers only for its

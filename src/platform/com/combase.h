@@ -25,6 +25,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid);
 // Succeeds for a class registered under HKEY_CLASSES_ROOT\CLSID\{...} with a server key for the
 // context asked (InprocServer32, LocalServer32); REGDB_E_CLASSNOTREG otherwise. The object
 // offers IUnknown and IDispatch. Its IDispatch::GetTypeInfo gives the class's default
-// interface, found through the class's TypeLib and Version keys.
+// interface, found through the class's TypeLib and Version keys, else (no such keys, or they
+// lead nowhere) in the registered library that declares the class (LibraryDeclaringClass).
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
                          LPVOID* ppv);

@@ -4,7 +4,9 @@
 // library was once written to): one block per type and a "dir" block with the library's
 // attributes, the list of types and the name table. Inside a type's block every offset counts
 // from the start of its member data; names are offsets into the name table. What the platform
-// reports for these files, oddities included, is what this reader gives.
+// reports for these files is what this reader gives, except where the platform misreads the
+// file: fixed-array bounds, parameter names that start with "_", and the compressed doc strings
+// (which it does not show) are read as the file holds them.
 #include "platform/oleauto/sltg.h"
 
 #include "platform/oleauto/bytes.h"
@@ -41,9 +43,19 @@ constexpr std::uint32_t kRefTableNameGap = 7;        // between the entries and 
 constexpr std::uint32_t kFuncItemSize = 0x16;        // + 2 when the function has flags
 constexpr std::uint32_t kVarItemSize = 0x12;
 constexpr std::uint32_t kImplItemSize = 0x16;
-// The platform reads the bounds of a fixed-size array 0x18 bytes into its descriptor (where a
-// 64-bit SAFEARRAY keeps them), not at 0x10 where the file has them; its results are ours.
-constexpr std::uint32_t kArrayBoundsAt = 0x18;
+constexpr std::uint32_t kFuncHelpString = 0x0C;      // member-data offset of the compressed doc string
+constexpr std::uint32_t kVarHelpString = 0x10;
+// The bounds of a fixed-size array, 0x10 bytes into its descriptor.
+constexpr std::uint32_t kArrayBoundsAt = 0x10;
+
+// Doc strings are compressed with a word tree kept in the directory after the type list: a
+// node is 0x80 and the big-endian offset (from the tree's start) of the subtree a 0 bit leads
+// to, the subtree of a 1 bit following the node; a leaf is one byte and a NUL-terminated word.
+// Bits are read from the high bit of each byte; the empty word ends the text, and words are
+// joined by single spaces.
+constexpr std::uint8_t kDocNode = 0x80;
+constexpr std::uint32_t kDocTreeLead = 10;           // name-table anchor, a count, the tree's size
+constexpr std::uint32_t kMaxDocLength = 0x10000;
 
 constexpr std::uint16_t kNone = 0xFFFF;
 constexpr std::uint16_t kNoNameTypeFollows = 0xFFFF;  // parameter without a name, type inline
@@ -101,8 +113,9 @@ void AppendUtf8(char16_t c, std::string* out) {
     }
 }
 
-bool IsAsciiAlnum(std::uint8_t c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+// A character of a name: a letter, a digit or "_".
+bool IsNameCharacter(std::uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
 std::uint32_t HexValue(std::string_view s, bool* ok) {
@@ -121,6 +134,7 @@ std::uint32_t HexValue(std::string_view s, bool* ok) {
 struct TypeEntry {
     std::uint32_t block = 0, blockEnd = 0;  // the type's block; empty when the file has none
     std::uint16_t nameOffset = kNone;
+    std::uint32_t docAt = 0, docEnd = 0;  // its compressed doc string in the directory
     DWORD helpContext = 0;
     GUID guid{};
     std::uint16_t kind = 0;
@@ -182,6 +196,9 @@ private:
 
     // A name of the name table; a null view when it cannot be read.
     std::string_view Name(std::uint16_t offset);
+    // The compressed doc string whose bits start at `at` and end by `end` at the latest; empty
+    // when there is none or it cannot be read.
+    std::string_view Doc(std::uint32_t at, std::uint32_t end);
     // 8-bit library text as UTF-8, kept for the source's life.
     std::string_view Text(std::uint32_t at, std::uint32_t len);
     // The NUL-terminated text at `at`, which must end before `end`.
@@ -204,6 +221,8 @@ private:
     std::uint32_t dir_ = 0, dirEnd_ = 0;
     LibraryData lib_;
     std::uint32_t names_ = 0, namesEnd_ = 0;  // name table: offsets count from `names_`
+    std::uint32_t docTree_ = 0, docTreeEnd_ = 0;  // the doc-string word tree; empty when none
+    std::map<std::uint32_t, std::string> docs_;  // decoded doc strings by position
     std::vector<TypeEntry> types_;
     std::vector<std::vector<RefEntry>> refs_;
     std::vector<TypeLayout> layouts_;
@@ -291,8 +310,10 @@ bool SltgSource::ReadDirectory() {
         at += 2 + len;
         if (!d.U16(at, &len)) return false;  // a second name, unused
         at += 2 + (len == kNone ? 0 : len);
-        std::uint16_t extra;  // the compressed doc string, which the platform does not show
+        std::uint16_t extra;  // the length of the compressed doc string that follows
         if (!d.U16(at + 2, &t.nameOffset) || !d.U16(at + 4, &extra)) return false;
+        t.docAt = at + 6;
+        t.docEnd = at + 6 + extra;
         at += 6 + extra;
         if (!d.U32(at + 2, &t.helpContext) || !d.Copy(at + 8, &t.guid, sizeof(GUID)) ||
             !d.U16(at + 8 + sizeof(GUID), &t.kind))
@@ -319,7 +340,52 @@ bool SltgSource::ReadDirectory() {
     names_ = std::uint32_t(names);
     namesEnd_ = std::uint32_t(end);
     lib_.name = Name(nameOffset);
+
+    // The doc-string word tree lies between the type list and the name table's anchor.
+    std::uint32_t treeSize;
+    if (d.U32(at + 6, &treeSize) && treeSize > 0 && std::uint64_t(at) + kDocTreeLead + treeSize <= anchorAt) {
+        docTree_ = at + kDocTreeLead;
+        docTreeEnd_ = docTree_ + treeSize;
+    }
     return true;
+}
+
+std::string_view SltgSource::Doc(std::uint32_t at, std::uint32_t end) {
+    if (docTree_ == docTreeEnd_ || at >= end || end > bytes_.size()) return std::string_view();
+    auto known = docs_.find(at);
+    if (known != docs_.end()) return known->second;
+    Bytes tree = in_.Sub(0, docTreeEnd_);
+    std::string text;
+    bool ended = false;
+    std::uint32_t node = docTree_;
+    // Every step reads a bit or ends a word, and every word adds to the text: both are bounded.
+    for (std::uint64_t bit = std::uint64_t(at) * 8; !ended && text.size() < kMaxDocLength;) {
+        std::uint8_t kind;
+        if (!tree.U8(node, &kind)) break;
+        if (kind == kDocNode) {
+            std::uint8_t hi, lo;
+            if (bit >= std::uint64_t(end) * 8 || !tree.U8(node + 1, &hi) || !tree.U8(node + 2, &lo)) break;
+            const bool one = (bytes_[bit / 8] >> (7 - bit % 8)) & 1;
+            ++bit;
+            std::uint64_t next = one ? std::uint64_t(node) + 3 : std::uint64_t(docTree_) + ((hi << 8) | lo);
+            if (next >= docTreeEnd_) break;
+            node = std::uint32_t(next);
+            continue;
+        }
+        std::string_view word;
+        if (!TextUntilNul(node + 1, docTreeEnd_, &word)) break;
+        if (word.empty()) {
+            ended = true;
+        } else {
+            if (!text.empty()) text += ' ';
+            text.append(word);
+            // A tree that is one leaf reads no bits: it can only say that word.
+            if (node == docTree_) break;
+        }
+        node = docTree_;
+    }
+    if (!ended) return std::string_view();
+    return docs_.emplace(at, std::move(text)).first->second;
 }
 
 HRESULT SltgSource::Open() {
@@ -519,6 +585,7 @@ HRESULT SltgSource::GetType(std::uint32_t index, TypeData* out) {
     out->cFuncs = WORD(t->funcs.size());
     out->cVars = WORD(t->vars.size());
     out->name = Name(e.nameOffset);
+    out->doc = Doc(e.docAt, e.docEnd);
     out->helpContext = e.helpContext;
 
     for (std::uint32_t item : t->impls) {
@@ -634,9 +701,10 @@ HRESULT SltgSource::GetFunc(std::uint32_t typeIndex, const TypeData&, std::uint3
     Bytes b = in_.Sub(0, types_[typeIndex].blockEnd);
     std::uint32_t item = t->funcs[index];
     std::uint8_t magic, invoke, counts, returnAndOpt;
-    std::uint16_t name, args, returnWord, vtable;
+    std::uint16_t name, args, returnWord, vtable, help;
     std::uint32_t memid;
     if (!b.U8(item, &magic) || !b.U8(item + 1, &invoke) || !b.U16(item + 4, &name) || !b.U32(item + 6, &memid) ||
+        !b.U16(item + kFuncHelpString, &help) ||
         !b.U16(item + 0x0E, &args) || !b.U8(item + 0x10, &counts) || !b.U8(item + 0x11, &returnAndOpt) ||
         !b.U16(item + 0x12, &returnWord) || !b.U16(item + 0x14, &vtable))
         return TYPE_E_INVDATAREAD;
@@ -652,6 +720,8 @@ HRESULT SltgSource::GetFunc(std::uint32_t typeIndex, const TypeData&, std::uint3
     out->oVft = SHORT(vtable);
     if ((magic & kFuncHasFlags) && !b.U16(item + kFuncItemSize, &out->flags)) return TYPE_E_INVDATAREAD;
     out->name = Name(name);
+    std::uint32_t docAt;
+    if (help != kNone && At(*t, typeIndex, help, 1, &docAt)) out->doc = Doc(docAt, types_[typeIndex].blockEnd);
 
     std::uint32_t at = item + 0x12, next;
     if (!(returnAndOpt & kFuncReturnInline) && !At(*t, typeIndex, returnWord, 2, &at)) return TYPE_E_INVDATAREAD;
@@ -667,15 +737,18 @@ HRESULT SltgSource::GetFunc(std::uint32_t typeIndex, const TypeData&, std::uint3
         if (!b.U16(at, &nameWord)) return TYPE_E_INVDATAREAD;
         at += 2;
         // The type follows the name when the name offset points one past the name's first
-        // letter (the platform checks that the byte before it is a letter or digit); otherwise
-        // the next word is the type's offset. A parameter without a name shows the function's.
+        // character; otherwise the next word is the type's offset. A parameter without a name shows the
+        // function's.
         bool inlineType = nameWord == kNoNameTypeFollows;
         p.name = out->name;
         if (nameWord != kNoNameTypeFollows && nameWord != kNoNameTypeAt) {
+            // The byte before a name is the last of its entry's flags, never a character of
+            // a name; the platform takes only letters and digits for one, and so loses the
+            // "_" that some names start with.
             std::uint8_t before = 0;
             std::uint32_t pos = names_ + nameWord;
             if (pos > names_ - kNameEntryPrefix && pos <= namesEnd_) in_.U8(pos - 1, &before);
-            inlineType = IsAsciiAlnum(before);
+            inlineType = IsNameCharacter(before);
             std::string_view s = Name(std::uint16_t(inlineType ? nameWord - 1 : nameWord));
             if (s.data()) p.name = s;
         }
@@ -705,13 +778,15 @@ HRESULT SltgSource::GetVar(std::uint32_t typeIndex, const TypeData&, std::uint32
     Bytes b = in_.Sub(0, types_[typeIndex].blockEnd);
     std::uint32_t item = t->vars[index];
     std::uint8_t flags;
-    std::uint16_t name, place, typeWord;
+    std::uint16_t name, place, typeWord, help;
     std::uint32_t memid;
     if (!b.U8(item + 1, &flags) || !b.U16(item + 4, &name) || !b.U16(item + 6, &place) ||
-        !b.U16(item + 8, &typeWord) || !b.U32(item + 0x0A, &memid))
+        !b.U16(item + 8, &typeWord) || !b.U32(item + 0x0A, &memid) || !b.U16(item + kVarHelpString, &help))
         return TYPE_E_INVDATAREAD;
     out->memid = MEMBERID(memid);
     out->name = Name(name);
+    std::uint32_t docAt;
+    if (help != kNone && At(*t, typeIndex, help, 1, &docAt)) out->doc = Doc(docAt, types_[typeIndex].blockEnd);
     if (flags & kVarReadOnly) out->flags |= VARFLAG_FREADONLY;
     std::uint32_t at = item + 8, next;
     if (!(flags & kVarTypeInline) && !At(*t, typeIndex, typeWord, 2, &at)) return TYPE_E_INVDATAREAD;

@@ -494,7 +494,7 @@ private:
 
     HRESULT Import(std::uint32_t key, Library** out);
     // Where an import's file is: registered first, then beside this library's file.
-    bool FindImportFile(const ImportData& imp, std::string* host, int* resource);
+    bool FindImportFile(const ImportData& imp, std::string* host, int* resource, bool* beside = nullptr);
     void ListImports() {
         if (importsListed_) return;
         importsListed_ = true;
@@ -570,8 +570,22 @@ std::string Canonical(const std::string& path) {
     return ec || c.empty() ? path : c;
 }
 
-bool Library::FindImportFile(const ImportData& imp, std::string* host, int* resource) {
+// A library loaded by the file name its importer recorded is registered by that load, as the
+// platform does: QueryPathOfRegTypeLib finds it from then on.
+void Remember(ITypeLib* lib, const std::string& host, int resource) {
+    TLIBATTR* attr = nullptr;
+    if (FAILED(lib->GetLibAttr(&attr)) || !attr) return;
+    std::error_code ec;
+    std::string path = std::filesystem::absolute(host, ec).string();
+    if (ec || path.empty()) path = host;
+    RememberLoadedLibrary(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
+                          resource > 1 ? path + "\\" + std::to_string(resource) : path);
+    lib->ReleaseTLibAttr(attr);
+}
+
+bool Library::FindImportFile(const ImportData& imp, std::string* host, int* resource, bool* beside) {
     *resource = 0;
+    if (beside) *beside = false;
     host->clear();
     BStr regPath;
     if (QueryPathOfRegTypeLib(imp.guid, imp.majorVersion, imp.minorVersion, imp.lcid, regPath.Put()) == S_OK &&
@@ -580,6 +594,7 @@ bool Library::FindImportFile(const ImportData& imp, std::string* host, int* reso
     if (path_.empty()) return false;
     std::string name = ImportFileName(imp.fileName, resource);
     if (!name.empty()) *host = FindBeside(std::filesystem::path(path_).parent_path(), name);
+    if (beside) *beside = !host->empty();
     return !host->empty();
 }
 
@@ -625,7 +640,8 @@ HRESULT Library::Import(std::uint32_t key, Library** out) {
         } else {
             std::string host;
             int resource = 0;
-            bool found = FindImportFile(imp, &host, &resource);
+            bool beside = false;
+            bool found = FindImportFile(imp, &host, &resource, &beside);
             if (found) {
                 auto file = std::make_pair(Canonical(host), resource <= 1 ? 0 : resource);
                 auto self = std::make_pair(path_.empty() ? std::string() : Canonical(path_), resource_ <= 1 ? 0 : resource_);
@@ -639,7 +655,10 @@ HRESULT Library::Import(std::uint32_t key, Library** out) {
                     ++g_importDepth;
                     s.status = LoadTypeLibFromHostFile(host, resource, s.lib.Put());
                     --g_importDepth;
-                    if (s.lib) byFile_.emplace(file, s.lib);
+                    if (s.lib) {
+                        byFile_.emplace(file, s.lib);
+                        if (beside) Remember(s.lib.Get(), host, resource);
+                    }
                 }
             }
         }

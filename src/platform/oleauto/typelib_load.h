@@ -41,4 +41,9 @@ HRESULT CreateTypeLib(std::unique_ptr<LibrarySource> source, std::string hostPat
 // host file and the resource its trailing "\N" picks (0: none). False when there is no such file.
 bool HostFileOfPath(const std::string& path, std::string* host, int* resource);
 
+// Makes a library that was loaded by the file name an importer recorded known to
+// QueryPathOfRegTypeLib for the rest of the process, as the platform's loading registers it.
+// Kept in memory only; the registry's own entries are found first.
+void RememberLoadedLibrary(const GUID& guid, WORD major, WORD minor, LCID lcid, const std::string& path);
+
 }  // namespace tlb

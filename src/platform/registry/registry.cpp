@@ -6,6 +6,7 @@
 
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -33,6 +34,13 @@ constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 std::string EnvOr(const char* name, const std::string& fallback) {
     const char* v = std::getenv(name);
     return v && *v ? std::string(v) : fallback;
+}
+
+// The order the platform enumerates subkeys in: names compared with a-z folded to upper case.
+bool SubKeyBefore(const std::string& a, const std::string& b) {
+    auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [&](char x, char y) { return upper(x) < upper(y); });
 }
 
 // A key of HKEY_CLASSES_ROOT as our file and the Wine prefix's two files have it.
@@ -180,6 +188,8 @@ public:
             for (const Value& val : n->Values())
                 if (seenValues.insert(FoldName(val.name)).second) h->values.push_back(val);
         }
+        // The platform keeps a key's subkeys sorted, whichever file each comes from.
+        std::stable_sort(h->keyNames.begin(), h->keyNames.end(), SubKeyBefore);
         h->cacheGeneration = CurrentGeneration();
     }
 

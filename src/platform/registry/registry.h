@@ -7,9 +7,10 @@
 // over system.reg), which are read only. QUIBREL_REGISTRY_DIR, when set, holds both of our files.
 //
 // Key and value names match without regard to letter case and keep the spelling they were
-// created with; subkeys and values enumerate in stored order. Changes are saved when the last
-// handle opened for writing on that file is closed (at once when no such handle is open), so
-// RegCloseKey reports whether saving worked. Saving merges with changes another process saved
+// created with. Subkeys enumerate in the platform's sorted order (a-z folded to upper case),
+// merged across the files; values in stored order, ours before the Wine prefix's. Changes are
+// saved when the last handle opened for writing on that file is closed (at once when no such
+// handle is open), so RegCloseKey reports whether saving worked. Saving merges with changes another process saved
 // meanwhile and never leaves a half-written file.
 #pragma once
 
