@@ -385,20 +385,20 @@ TIndexFile ReadIndexFile(const QString& loadPath, bool allResources) {
 
 std::vector<TIndexFailure> TLibraryIndex::Failures() const {
     std::vector<TIndexFailure> failures;
-    for (const TIndexFile& f : Files)
-        if (FAILED(f.Status)) failures.push_back({f.LoadPath, f.Status});
+    for (const TIndexFilePtr& f : Files)
+        if (FAILED(f->Status)) failures.push_back({f->LoadPath, f->Status});
     return failures;
 }
 
 int TLibraryIndex::LibraryCount() const {
     int n = 0;
-    for (const TIndexFile& f : Files) n += int(f.Libraries.size());
+    for (const TIndexFilePtr& f : Files) n += int(f->Libraries.size());
     return n;
 }
 
 QString TLibraryIndex::LibraryDeclaringClsid(const GUID& clsid) const {
-    for (const TIndexFile& f : Files)
-        for (const TIndexLibrary& lib : f.Libraries)
+    for (const TIndexFilePtr& f : Files)
+        for (const TIndexLibrary& lib : f->Libraries)
             for (const TIndexType& t : lib.Types)
                 if (t.TypeKind == TKIND_COCLASS && IsEqualGUID(t.Guid, clsid)) return lib.Path;
     return QString();
@@ -466,16 +466,16 @@ std::shared_ptr<TLibraryIndex> BuildLibraryIndex(const TIndexSources& sources, c
 
     // What is known: the previous index, and the cache file, read only when the previous index
     // does not know a file.
-    std::map<QString, const TIndexFile*> known;
+    std::map<QString, TIndexFilePtr> known;
     if (previous)
-        for (const TIndexFile& f : previous->Files) known[KeyOf(f.HostPath, f.AllResources, f.Resource)] = &f;
-    std::vector<TIndexFile> cached;
+        for (const TIndexFilePtr& f : previous->Files) known[KeyOf(f->HostPath, f->AllResources, f->Resource)] = f;
+    std::vector<TIndexFilePtr> cached;
     bool cacheRead = false;
     auto readCache = [&] {
         if (cacheRead || cachePath.isEmpty()) return;
         cacheRead = true;
         ReadIndexCache(cachePath, &cached, &stats->CacheRejected);
-        for (const TIndexFile& f : cached) known.emplace(KeyOf(f.HostPath, f.AllResources, f.Resource), &f);
+        for (const TIndexFilePtr& f : cached) known.emplace(KeyOf(f->HostPath, f->AllResources, f->Resource), f);
     };
     if (!previous) readCache();
 
@@ -496,12 +496,12 @@ std::shared_ptr<TLibraryIndex> BuildLibraryIndex(const TIndexSources& sources, c
             readCache();
             it = known.find(key);
         }
-        const TIndexFile* was = it != known.end() ? it->second : nullptr;
+        const TIndexFilePtr was = it != known.end() ? it->second : nullptr;
         if (was && was->Size == size && was->MTime == mtime && was->LoadPath == e.LoadPath) {
-            index->Files.push_back(*was);
+            index->Files.push_back(was);
             ++stats->FilesFromCache;
         } else {
-            index->Files.push_back(ReadIndexFile(e.LoadPath, e.AllResources));
+            index->Files.push_back(std::make_shared<const TIndexFile>(ReadIndexFile(e.LoadPath, e.AllResources)));
             ++stats->FilesRead;
             changed = true;
         }
@@ -513,12 +513,12 @@ std::shared_ptr<TLibraryIndex> BuildLibraryIndex(const TIndexSources& sources, c
     if (!cachePath.isEmpty() && (changed || stats->CacheRejected)) {
         if (!cacheRead) ReadIndexCache(cachePath, &cached);
         std::set<QString> kept;
-        std::vector<TIndexFile> all = index->Files;
-        for (const TIndexFile& f : all) kept.insert(KeyOf(f.HostPath, f.AllResources, f.Resource));
-        for (TIndexFile& f : cached) {
-            if (kept.count(KeyOf(f.HostPath, f.AllResources, f.Resource))) continue;
-            if (!QFileInfo::exists(f.HostPath)) continue;
-            all.push_back(std::move(f));
+        std::vector<TIndexFilePtr> all = index->Files;
+        for (const TIndexFilePtr& f : all) kept.insert(KeyOf(f->HostPath, f->AllResources, f->Resource));
+        for (const TIndexFilePtr& f : cached) {
+            if (kept.count(KeyOf(f->HostPath, f->AllResources, f->Resource))) continue;
+            if (!QFileInfo::exists(f->HostPath)) continue;
+            all.push_back(f);
         }
         WriteIndexCache(cachePath, all);
     }

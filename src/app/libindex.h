@@ -61,6 +61,9 @@ struct TIndexFile {
     std::vector<TIndexLibrary> Libraries;
 };
 
+// Files are shared between indexes (a refresh keeps what did not change) and never changed.
+using TIndexFilePtr = std::shared_ptr<const TIndexFile>;
+
 // A file that could not be read, as listed to the user.
 struct TIndexFailure {
     QString Path;
@@ -80,7 +83,7 @@ bool IsIndexedFileName(const QString& fileName);
 class TLibraryIndex {
 public:
     // Files in the order of the sources (registered ones first, then the folders, sorted).
-    std::vector<TIndexFile> Files;
+    std::vector<TIndexFilePtr> Files;
 
     std::vector<TIndexFailure> Failures() const;
     int LibraryCount() const;
@@ -123,11 +126,13 @@ TIndexFile ReadIndexFile(const QString& loadPath, bool allResources);
 
 // Serialized files. Reading checks every count and length against the data; damaged or foreign
 // data gives false and nothing.
-QByteArray SerializeIndexFiles(const std::vector<TIndexFile>& files);
-bool DeserializeIndexFiles(const QByteArray& data, std::vector<TIndexFile>* files);
+QByteArray SerializeIndexFiles(const std::vector<TIndexFilePtr>& files);
+bool DeserializeIndexFiles(const QByteArray& data, std::vector<TIndexFilePtr>* files);
+// The checksum the cache file carries over its payload.
+quint64 IndexCacheChecksum(const char* data, qsizetype size);
 // Reads and writes the cache file (written through a temporary file and a rename).
-bool ReadIndexCache(const QString& path, std::vector<TIndexFile>* files, bool* rejected = nullptr);
-bool WriteIndexCache(const QString& path, const std::vector<TIndexFile>& files);
+bool ReadIndexCache(const QString& path, std::vector<TIndexFilePtr>* files, bool* rejected = nullptr);
+bool WriteIndexCache(const QString& path, const std::vector<TIndexFilePtr>& files);
 
 // ---- queries -----------------------------------------------------------------------------------
 

@@ -3,43 +3,76 @@
 // that fails any check is ignored as a whole (and rebuilt by the next build).
 //
 // Layout (native byte order; the magic tells a foreign order apart): magic, format number,
-// payload length, payload checksum (64-bit FNV-1a), payload. Strings are a 32-bit count of
-// UTF-16 units and the units; GUIDs their 16 bytes.
+// payload length, payload checksum, payload. The payload starts with a table of every distinct
+// string (a 32-bit count of UTF-16 units and the units); the records then name strings by
+// their 32-bit number in the table, so that the many repeated names and signatures (inherited
+// members, libraries in several versions) are stored and loaded once. GUIDs are their 16 bytes.
 #include "app/libindex.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'U', 'I', 'B', 'I', 'D', 'X', '\x1a'};
-constexpr quint32 kFormat = 1;
+constexpr quint32 kFormat = 2;
 constexpr quint32 kByteOrderMark = 0x01020304;
 constexpr qsizetype kHeaderSize = 8 + 4 + 4 + 8 + 8;
 // A cache larger than this is not ours.
 constexpr qint64 kMaxCacheSize = qint64(1) << 30;
 
-quint64 Fnv1a(const char* p, qsizetype n) {
+}  // namespace
+
+// FNV-1a over 64-bit words, then the remaining bytes.
+quint64 IndexCacheChecksum(const char* p, qsizetype n) {
     quint64 h = 0xcbf29ce484222325ull;
-    for (qsizetype i = 0; i < n; ++i) {
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 w;
+        std::memcpy(&w, p + i, 8);
+        h ^= w;
+        h *= 0x100000001b3ull;
+        h ^= h >> 29;
+    }
+    for (; i < n; ++i) {
         h ^= quint8(p[i]);
         h *= 0x100000001b3ull;
     }
     return h;
 }
 
+namespace {
+
 class Writer {
 public:
     explicit Writer(QByteArray* out) : FOut(out) {}
     template <class T>
     void Put(T v) { FOut->append(reinterpret_cast<const char*>(&v), sizeof v); }
+    // A string by its number in the table.
     void Str(const QString& s) {
-        Put(quint32(s.size()));
-        FOut->append(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+        auto it = FNumbers.constFind(s);
+        if (it == FNumbers.constEnd()) {
+            it = FNumbers.insert(s, quint32(FStrings.size()));
+            FStrings.append(s);
+        }
+        Put(it.value());
+    }
+    // The table: its size, then each string's length and units.
+    QByteArray Table() const {
+        QByteArray table;
+        Writer w(&table);
+        w.Put(quint32(FStrings.size()));
+        for (const QString& s : FStrings) {
+            w.Put(quint32(s.size()));
+            table.append(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+        }
+        return table;
     }
     void List(const QStringList& l) {
         Put(quint32(l.size()));
@@ -49,6 +82,8 @@ public:
 
 private:
     QByteArray* FOut;
+    QHash<QString, quint32> FNumbers;
+    QStringList FStrings;
 };
 
 class Reader {
@@ -65,13 +100,23 @@ public:
         FP += sizeof v;
         return v;
     }
+    // Reads the string table; the strings that follow are numbers into it.
+    void Table() {
+        const quint32 count = Count(4);
+        FTable.reserve(count);
+        for (quint32 i = 0; i < count && FOk; ++i) {
+            const quint32 n = Get<quint32>();
+            if (!FOk || qsizetype(n) > Left() / 2) { FOk = false; return; }
+            QString s(qsizetype(n), Qt::Uninitialized);
+            std::memcpy(s.data(), FP, size_t(n) * 2);
+            FP += qsizetype(n) * 2;
+            FTable.push_back(std::move(s));
+        }
+    }
     QString Str() {
         const quint32 n = Get<quint32>();
-        if (!FOk || qsizetype(n) > Left() / 2) { FOk = false; return QString(); }
-        QString s(qsizetype(n), Qt::Uninitialized);
-        std::memcpy(s.data(), FP, size_t(n) * 2);
-        FP += qsizetype(n) * 2;
-        return s;
+        if (!FOk || n >= FTable.size()) { FOk = false; return QString(); }
+        return FTable[n];
     }
     // A count of elements each at least minSize bytes long, checked against what is left.
     quint32 Count(qsizetype minSize) {
@@ -97,15 +142,17 @@ private:
     const char* FP;
     const char* FEnd;
     bool FOk = true;
+    std::vector<QString> FTable;
 };
 
 }  // namespace
 
-QByteArray SerializeIndexFiles(const std::vector<TIndexFile>& files) {
+QByteArray SerializeIndexFiles(const std::vector<TIndexFilePtr>& files) {
     QByteArray payload;
     Writer w(&payload);
     w.Put(quint32(files.size()));
-    for (const TIndexFile& f : files) {
+    for (const TIndexFilePtr& file : files) {
+        const TIndexFile& f = *file;
         w.Str(f.HostPath);
         w.Put(qint64(f.Size));
         w.Put(qint64(f.MTime));
@@ -141,17 +188,18 @@ QByteArray SerializeIndexFiles(const std::vector<TIndexFile>& files) {
             }
         }
     }
+    payload.prepend(w.Table());
     QByteArray data(kMagic, sizeof kMagic);
     Writer h(&data);
     h.Put(kByteOrderMark);
     h.Put(kFormat);
     h.Put(quint64(payload.size()));
-    h.Put(Fnv1a(payload.constData(), payload.size()));
+    h.Put(IndexCacheChecksum(payload.constData(), payload.size()));
     data += payload;
     return data;
 }
 
-bool DeserializeIndexFiles(const QByteArray& data, std::vector<TIndexFile>* out) {
+bool DeserializeIndexFiles(const QByteArray& data, std::vector<TIndexFilePtr>* out) {
     out->clear();
     if (data.size() < kHeaderSize || std::memcmp(data.constData(), kMagic, sizeof kMagic) != 0) return false;
     Reader h(data.constData() + sizeof kMagic, kHeaderSize - qsizetype(sizeof kMagic));
@@ -160,11 +208,12 @@ bool DeserializeIndexFiles(const QByteArray& data, std::vector<TIndexFile>* out)
     const quint64 sum = h.Get<quint64>();
     if (!h.Ok() || length != quint64(data.size() - kHeaderSize)) return false;
     const char* payload = data.constData() + kHeaderSize;
-    if (Fnv1a(payload, qsizetype(length)) != sum) return false;
+    if (IndexCacheChecksum(payload, qsizetype(length)) != sum) return false;
 
     // Smallest encodings: a string 4 bytes, a member 21, a type 34, a library 36, a file 37.
     Reader r(payload, qsizetype(length));
-    std::vector<TIndexFile> files;
+    r.Table();
+    std::vector<TIndexFilePtr> files;
     const quint32 nFiles = r.Count(37);
     files.reserve(nFiles);
     for (quint32 i = 0; i < nFiles && r.Ok(); ++i) {
@@ -215,14 +264,14 @@ bool DeserializeIndexFiles(const QByteArray& data, std::vector<TIndexFile>* out)
             }
             f.Libraries.push_back(std::move(lib));
         }
-        files.push_back(std::move(f));
+        files.push_back(std::make_shared<const TIndexFile>(std::move(f)));
     }
     if (!r.Ok() || r.Left() != 0) return false;
     *out = std::move(files);
     return true;
 }
 
-bool ReadIndexCache(const QString& path, std::vector<TIndexFile>* files, bool* rejected) {
+bool ReadIndexCache(const QString& path, std::vector<TIndexFilePtr>* files, bool* rejected) {
     files->clear();
     if (rejected) *rejected = false;
     QFile file(path);
@@ -233,7 +282,7 @@ bool ReadIndexCache(const QString& path, std::vector<TIndexFile>* files, bool* r
     return ok;
 }
 
-bool WriteIndexCache(const QString& path, const std::vector<TIndexFile>& files) {
+bool WriteIndexCache(const QString& path, const std::vector<TIndexFilePtr>& files) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     // QSaveFile writes a temporary file beside the target and renames it over the target.
     QSaveFile file(path);

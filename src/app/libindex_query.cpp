@@ -134,8 +134,8 @@ std::vector<TIndexResult> RunIndexQuery(const TLibraryIndex& index, const TIndex
     const Pattern pattern(query.Pattern, query.QueryKind == TIndexQuery::Name);
     auto full = [&] { return limit && results.size() >= limit; };
 
-    for (const TIndexFile& file : index.Files) {
-        for (const TIndexLibrary& lib : file.Libraries) {
+    for (const TIndexFilePtr& file : index.Files) {
+        for (const TIndexLibrary& lib : file->Libraries) {
             if (query.QueryKind == TIndexQuery::Guid && IsEqualGUID(lib.Guid, query.GuidValue))
                 results.push_back(ResultOf(lib, nullptr, nullptr));
             for (const TIndexType& type : lib.Types) {

@@ -79,7 +79,7 @@ TEST_F(CacheTest, ADamagedOrForeignCacheFileIsRebuilt) {
         EXPECT_EQ(stats.FilesRead, 3);
         EXPECT_EQ(SerializeIndexFiles(rebuilt->Files), SerializeIndexFiles(good->Files));
         // ... and written afresh.
-        std::vector<TIndexFile> files;
+        std::vector<TIndexFilePtr> files;
         EXPECT_TRUE(ReadIndexCache(cache, &files));
         EXPECT_EQ(files.size(), 3u);
     }
@@ -93,17 +93,13 @@ TEST_F(CacheTest, LyingCountsAndLengthsBehindAGoodChecksumAreRefused) {
     const QByteArray bytes = CacheBytes();
     constexpr int kHeader = 32;  // magic, byte order, format, length, checksum
     auto withChecksum = [](QByteArray data) {
-        quint64 h = 0xcbf29ce484222325ull;
-        for (qsizetype i = kHeader; i < data.size(); ++i) {
-            h ^= quint8(data[i]);
-            h *= 0x100000001b3ull;
-        }
+        const quint64 h = IndexCacheChecksum(data.constData() + kHeader, data.size() - kHeader);
         quint64 length = quint64(data.size() - kHeader);
         std::memcpy(data.data() + 16, &length, 8);
         std::memcpy(data.data() + 24, &h, 8);
         return data;
     };
-    std::vector<TIndexFile> files;
+    std::vector<TIndexFilePtr> files;
     ASSERT_TRUE(DeserializeIndexFiles(withChecksum(bytes), &files));
 
     QRandomGenerator random(17);

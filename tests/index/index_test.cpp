@@ -30,13 +30,13 @@ TEST_F(IndexTest, EveryResourceOfAnImageIsALibraryOfItsOwn) {
     ASSERT_EQ(index->Files.size(), 3u);
     EXPECT_TRUE(index->Failures().empty());
     EXPECT_EQ(index->LibraryCount(), 4);
-    const TIndexFile& pair = index->Files[0];
+    const TIndexFile& pair = *index->Files[0];
     ASSERT_TRUE(pair.HostPath.endsWith("QuibrelPair.dll"));
     ASSERT_EQ(pair.Libraries.size(), 2u);
     EXPECT_EQ(pair.Libraries[0].Name, "QuibrelEvents");
     EXPECT_EQ(pair.Libraries[1].Name, "QuibrelShared");
     EXPECT_TRUE(pair.Libraries[1].Path.endsWith("QuibrelPair.dll\\2"));
-    const TIndexLibrary& test = index->Files[2].Libraries.at(0);
+    const TIndexLibrary& test = index->Files[2]->Libraries.at(0);
     EXPECT_EQ(test.Name, "QuibrelTest");
     EXPECT_EQ(test.Description, QString::fromUtf8("Quibrel test library: \"every\" construct, Größe"));
     EXPECT_EQ(test.Major, 2);
@@ -139,7 +139,7 @@ TEST_F(IndexTest, SignaturesAreTheDocumentationPanesNotation) {
     ASSERT_GT(expected.size(), 20u);
 
     auto index = Build();
-    const TIndexLibrary& test = index->Files[2].Libraries.at(0);
+    const TIndexLibrary& test = index->Files[2]->Libraries.at(0);
     int compared = 0;
     for (const TIndexType& t : test.Types)
         for (const TIndexMember& m : t.Members) {
