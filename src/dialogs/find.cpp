@@ -6,11 +6,13 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
@@ -23,6 +25,15 @@ namespace {
 
 // Roles of a result row's first column: where its answer is in Results().
 constexpr int kResultRole = Qt::UserRole;
+
+// A signature as the documentation pane shows it: the hot-spot marks "<" and ">" become blanks.
+QString DisplayedSignature(const QString& signature) {
+    static const QRegularExpression marks(QStringLiteral("<([^<>]*)>(?=\\w)"));
+    QString text = signature;
+    text.replace(marks, QStringLiteral(" \\1 "));
+    text.replace(QLatin1Char('<'), QLatin1Char(' ')).remove(QLatin1Char('>'));
+    return text;
+}
 
 QString StatusText(HRESULT hr) {
     const QString code = QStringLiteral("%1").arg(quint32(hr), 8, 16, QLatin1Char('0')).toUpper();
@@ -61,9 +72,9 @@ TFindForm::TFindForm(TMainForm* mainForm)
     btnClose = ui->btnClose;
     FindForm = this;
 
-    lvResults->setColumnWidth(0, 150);
-    lvResults->setColumnWidth(1, 120);
-    lvResults->setColumnWidth(2, 260);
+    lvResults->setColumnWidth(0, 160);
+    lvResults->setColumnWidth(1, 130);
+    lvResults->setColumnWidth(2, 300);
     lvFailures->setColumnWidth(0, 360);
     chkFolder->setEnabled(false);
     pbIndex->setVisible(false);
@@ -80,6 +91,7 @@ TFindForm::TFindForm(TMainForm* mainForm)
     connect(btnClose, &QPushButton::clicked, this, &QDialog::close);
     connect(chkRegistered, &QCheckBox::toggled, this, [this] { ScopeChange(); });
     connect(chkFolder, &QCheckBox::toggled, this, [this] { ScopeChange(); });
+    txtQuery->installEventFilter(this);
     connect(lvResults, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item) { RunGuarded([this, item] { lvResultsActivated(item); }); });
 }
@@ -105,6 +117,16 @@ void TFindForm::showEvent(QShowEvent* event) {
     txtQuery->setFocus();
     // Opening the window brings the index up to date (only changed files are read).
     if (!FWorker) StartIndex();
+}
+
+bool TFindForm::eventFilter(QObject* watched, QEvent* event) {
+    // Down in the query box goes on to the results.
+    if (watched == txtQuery && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down && lvResults->topLevelItemCount() > 0) {
+        lvResults->setFocus();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TFindForm::closeEvent(QCloseEvent* event) {
@@ -214,13 +236,13 @@ void TFindForm::RunQuery() {
     for (size_t i = 0; i < FResults.size(); ++i) {
         const TIndexResult& r = FResults[i];
         auto* row = new QTreeWidgetItem(QStringList{r.ClassName.isEmpty() ? r.LibraryName : r.ClassName,
-                                                    r.MemberName, r.Signature, r.LibraryPath});
+                                                    r.MemberName, DisplayedSignature(r.Signature), r.LibraryPath});
         row->setData(0, kResultRole, qulonglong(i));
         if (FMainForm) {
             if (r.ClassIcon >= 0) row->setIcon(0, FMainForm->ilMain[size_t(r.ClassIcon)]);
             if (r.MemberIcon >= 0) row->setIcon(1, FMainForm->ilMain[size_t(r.MemberIcon)]);
         }
-        row->setToolTip(2, r.Signature);
+        row->setToolTip(2, row->text(2));
         row->setToolTip(3, r.LibraryPath);
         rows << row;
     }
