@@ -404,6 +404,12 @@ QString TLibraryIndex::LibraryDeclaringClsid(const GUID& clsid) const {
     return QString();
 }
 
+QString RegisteredLibraryDeclaringClsid(const GUID& clsid) {
+    TIndexSources sources;
+    sources.Registered = true;
+    return BuildLibraryIndex(sources, IndexCachePath())->LibraryDeclaringClsid(clsid);
+}
+
 QString IndexCachePath() {
     QString dir = qEnvironmentVariable("QUIBREL_CACHE_DIR");
     if (dir.isEmpty()) {
@@ -440,6 +446,19 @@ std::vector<SourceEntry> ListSources(const TIndexSources& sources) {
         found.sort();
         for (const QString& path : found)
             if (seen.insert(QStringLiteral("f:") + path).second) entries.push_back({path, true});
+    }
+    // A registered file that a folder scan also found is left to the scan, which reads all of
+    // its resources: a library is listed once.
+    if (sources.Registered && !sources.Folders.isEmpty()) {
+        std::set<QString> scanned;
+        for (const SourceEntry& e : entries)
+            if (e.AllResources) scanned.insert(QFileInfo(e.LoadPath).canonicalFilePath());
+        int resource;
+        std::erase_if(entries, [&](const SourceEntry& e) {
+            if (e.AllResources) return false;
+            const QString host = QFileInfo(HostFileOf(e.LoadPath, &resource)).canonicalFilePath();
+            return !host.isEmpty() && scanned.count(host) != 0;
+        });
     }
     return entries;
 }

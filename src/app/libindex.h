@@ -91,6 +91,11 @@ public:
     QString LibraryDeclaringClsid(const GUID& clsid) const;
 };
 
+// The same over the registered libraries, with the index brought up to date from the cache
+// file first (only changed files are read): for finding the library of a class whose
+// registration names none.
+QString RegisteredLibraryDeclaringClsid(const GUID& clsid);
+
 // Progress of a build: files done out of the total, read from any thread.
 struct TIndexProgress {
     std::atomic<int> Done{0};

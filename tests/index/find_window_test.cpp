@@ -133,6 +133,7 @@ TEST_F(FindWindowTest, CancellingKeepsWhatWasIndexed) {
     find->btnBrowseClick();
     ASSERT_TRUE(find->Indexing());
     EXPECT_TRUE(find->btnCancel->isEnabled());
+    EXPECT_TRUE(find->pbIndex->isVisibleTo(find));
     find->btnCancel->click();
     find->WaitForIndex();
     EXPECT_TRUE(find->lblStatus->text().startsWith("Indexing cancelled")) << find->lblStatus->text().toStdString();

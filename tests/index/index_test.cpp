@@ -248,3 +248,37 @@ TEST(FindCommand, LinesJsonAndRegisteredLibraries) {
 }
 
 }  // namespace
+
+namespace {
+
+// Registered libraries as a source, beside a folder; and the class lookup for ProgIDs.
+TEST(RegisteredSource, ListedOnceBesideAFolderAndAnsweringWhichLibraryDeclaresAClass) {
+    LibraryFolder folder{"QuibrelShared.tlb", "QuibrelTest.tlb"};
+    QTemporaryDir cache;
+    qputenv("QUIBREL_CACHE_DIR", cache.path().toUtf8());
+    auto tlb = [](const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral(QUIBREL_TLB), args);  // this process's registry, through the environment
+        EXPECT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    };
+    tlb({"register", folder.File("QuibrelShared.tlb")});
+
+    GUID clsid;
+    ASSERT_TRUE(GuidFromString("{7A0C5E00-1F2B-4C3D-8E9F-000000100004}", &clsid));
+    EXPECT_EQ(RegisteredLibraryDeclaringClsid(clsid), folder.File("QuibrelShared.tlb"));
+    ASSERT_TRUE(GuidFromString("{7A0C5E00-1F2B-4C3D-8E9F-000000200012}", &clsid));  // not registered
+    EXPECT_EQ(RegisteredLibraryDeclaringClsid(clsid), QString());
+
+    TIndexSources both = FolderSources(folder.Path());
+    both.Registered = true;
+    auto index = BuildLibraryIndex(both, QString());
+    EXPECT_EQ(index->Files.size(), 2u);
+    EXPECT_EQ(Answers(*index, "implements:ISharedThing"),
+              (QStringList{"QuibrelShared.tlb SharedThing", "QuibrelTest.tlb IDerivedThing", "QuibrelTest.tlb ThingHolder"}));
+
+    tlb({"unregister", folder.File("QuibrelShared.tlb")});
+    qunsetenv("QUIBREL_CACHE_DIR");
+}
+
+}  // namespace
