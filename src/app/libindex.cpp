@@ -39,10 +39,11 @@ void AddUnique(QStringList* list, const QString& name) {
 }
 
 // The names a type description stands for: the referenced type for a user-defined one (below
-// pointers and arrays), else the type word ("Long", "String"); "Variant" for a variant.
-void CollectTypeNames(ITypeInfo* owner, const TYPEDESC& desc, QStringList* names) {
+// pointers and arrays, and for an alias also what it stands for), else the type word ("Long",
+// "String"); "Variant" for a variant.
+void CollectTypeNames(ITypeInfo* owner, const TYPEDESC& desc, QStringList* names, int depth = 0) {
     const TYPEDESC* t = &desc;
-    for (int depth = 0; depth < kMaxDepth && t; ++depth) {
+    for (; depth < kMaxDepth && t; ++depth) {
         switch (t->vt) {
         case VT_PTR:
         case VT_SAFEARRAY:
@@ -53,8 +54,12 @@ void CollectTypeNames(ITypeInfo* owner, const TYPEDESC& desc, QStringList* names
             continue;
         case VT_USERDEFINED: {
             ComPtr<ITypeInfo> referenced;
-            if (SUCCEEDED(owner->GetRefTypeInfo(t->hreftype, referenced.Put())) && referenced)
-                AddUnique(names, TypeName(referenced.Get()));
+            if (FAILED(owner->GetRefTypeInfo(t->hreftype, referenced.Put())) || !referenced) return;
+            AddUnique(names, TypeName(referenced.Get()));
+            TypeAttrPtr attr;
+            if (SUCCEEDED(referenced->GetTypeAttr(attr.Put(referenced.Get()))) && attr &&
+                attr->typekind == TKIND_ALIAS)
+                CollectTypeNames(referenced.Get(), attr->tdescAlias, names, depth + 1);
             return;
         }
         case VT_VARIANT:

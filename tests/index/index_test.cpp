@@ -89,6 +89,8 @@ TEST_F(IndexTest, ImplementsFollowsInheritanceAcrossImportedLibraries) {
 TEST_F(IndexTest, ReturnsAndTakesNameTheTypesBelowPointersAndArrays) {
     auto index = Build();
     EXPECT_EQ(Answers(*index, "returns:Tint"), (QStringList{"QuibrelTest.tlb IShapes.Blend", "QuibrelTest.tlb IShapes2.Blend"}));
+    // Tint is an alias of SharedColour: what returns a Tint returns a SharedColour.
+    EXPECT_TRUE(Answers(*index, "returns:SharedColour").contains("QuibrelTest.tlb IShapes.Blend"));
     QStringList takes = Answers(*index, "takes:SharedPoint");
     EXPECT_TRUE(takes.contains("QuibrelShared.tlb ISharedThing.Paint")) << takes.join(", ").toStdString();
     EXPECT_TRUE(takes.contains("QuibrelTest.tlb IShapes.Place"));
