@@ -51,6 +51,7 @@ void TMainForm::CreateComponents() {
     miSearch = ui->miSearch;
     miHistory = ui->miHistory;
     miLegend = ui->miLegend;
+    CreateFindCommand();
     gbTypeLib = ui->gbTypeLib;
     gbClasses = ui->gbClasses;
     gbEntity = ui->gbEntity;

@@ -97,6 +97,7 @@ public:
     QAction *miOpen, *miOpenFile, *miResolve, *miExit;
     QAction *miCopy, *miCopyAll, *miSearch;
     QAction *miHistory, *miLegend;
+    QAction* miFindInLibraries = nullptr;  // Edit menu, after Search (mainform_find.cpp)
     QGroupBox *gbTypeLib, *gbClasses, *gbEntity;
     QTreeWidget *lvTypeLib, *lvClasses, *lvMembers;
     TDocPane* txtDoc;
@@ -181,6 +182,8 @@ public:
     void miCheckAllClick();
     void miUncheckAllClick();
     void miSearchClick();
+    // Shows the "Find in Libraries" window, made on first use (mainform_find.cpp).
+    void miFindInLibrariesClick();
     // The window's active control when it is one of the three lists, else null.
     QTreeWidget* FocusedList() const;
     // Keys of both lists; true when the key was consumed.
@@ -209,6 +212,7 @@ private:
     void ConnectHandlers();
     // Ctrl+C in the lists brings the Edit menu up to date first (mainform_edit.cpp).
     void ConnectEditCommands();
+    void CreateFindCommand();
     void DeleteMemberRows();
     void DeleteClassRows();
     void AddMemberRow(TMemberRow* row) { FNewMembers.push_back(row); }

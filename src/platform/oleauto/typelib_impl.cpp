@@ -5,6 +5,7 @@
 #include "platform/oleauto/typelib_source.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -501,7 +502,8 @@ private:
         if (FAILED(src_->ImportKeys(&importKeys_))) importKeys_.clear();
     }
 
-    static inline std::uint64_t serials_ = 0;
+    // Atomic: libraries are loaded on worker threads too, and serials must stay unique.
+    static inline std::atomic<std::uint64_t> serials_{0};
     ULONG refs_ = 0;
     std::uint64_t serial_;
     std::size_t budget_ = 0, spent_ = 0;
