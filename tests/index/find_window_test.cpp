@@ -77,7 +77,7 @@ TEST_F(FindWindowTest, AResultOpensItsLibraryAndSelectsClassAndMember) {
     const int row = ResultRow(find, "IShapes2", "Blend");
     ASSERT_GE(row, 0);
     QTreeWidgetItem* item = find->lvResults->topLevelItem(row);
-    EXPECT_EQ(item->text(2), "Function Blend(first As SharedColour, second As Tint) As Tint");
+    EXPECT_EQ(item->text(2), "Function Blend(first As QuibrelShared.SharedColour, second As Tint) As Tint");
     EXPECT_EQ(item->text(3), folder.File("QuibrelTest.tlb"));
     EXPECT_EQ(item->icon(0).cacheKey(), form_->ilMain[eiInterface].cacheKey());
     EXPECT_EQ(item->icon(1).cacheKey(), form_->ilMain[eiMethod].cacheKey());

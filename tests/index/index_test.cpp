@@ -231,8 +231,8 @@ TEST(FindCommand, LinesJsonAndRegisteredLibraries) {
     };
     int status = -1;
     EXPECT_EQ(run({"find", "returns:Tint", "--dir", folder.Path()}, &status),
-              folder.File("QuibrelTest.tlb") + "\tIShapes\tBlend\tFunction Blend(first As<SharedColour>, second As<Tint>) As<Tint>\n" +
-                  folder.File("QuibrelTest.tlb") + "\tIShapes2\tBlend\tFunction Blend(first As<SharedColour>, second As<Tint>) As<Tint>\n");
+              folder.File("QuibrelTest.tlb") + "\tIShapes\tBlend\tFunction Blend(first As<QuibrelShared.SharedColour>, second As<Tint>) As<Tint>\n" +
+                  folder.File("QuibrelTest.tlb") + "\tIShapes2\tBlend\tFunction Blend(first As<QuibrelShared.SharedColour>, second As<Tint>) As<Tint>\n");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(run({"find", "NoSuchName", "--dir", folder.Path()}, &status), "");
     EXPECT_EQ(status, 1);
