@@ -1,10 +1,12 @@
 // quibrel-browser: the type library browser.
 #include "app/application.h"
 #include "app/cmdline.h"
+#include "app/libindex.h"
 #include "app/mainform.h"
 #include "dialogs/history.h"
 #include "dialogs/legend.h"
 #include "dialogs/search.h"
+#include "platform/com/classindex.h"
 
 #include <QFile>
 #include <QIcon>
@@ -37,6 +39,8 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral(QUIBREL_DESKTOP_ID));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quibrel-browser")));
     SetUpApplicationFont();
+    // Classes whose registration names no library are looked up in the library index's cache.
+    SetClassLibraryLocator([](const CLSID& clsid) { return RegisteredLibraryDeclaringClsid(clsid).toStdString(); });
     TMainForm mainForm(commandLine.Operands);
     // The tool windows, hidden until asked for; they belong to the main window.
     new THistoryForm(&mainForm);

@@ -106,3 +106,36 @@ TEST_F(ComTest, ClassesAreFoundByTheirCoclassOncePerScope) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program's quicker locator is trusted only when the library it names declares the class.
+std::string g_located;
+std::string Locate(const CLSID&) { return g_located; }
+
+TEST_F(ComTest, ALocatorsAnswerIsCheckedAndTheRegistryReadWithoutOne) {
+    CLSID widget;
+    GuidFromString(kWidget, &widget);
+    SetClassLibraryLocator(&Locate);
+    ComPtr<ITypeLib> lib;
+
+    // An unregistered library that declares the class: only the locator can find it there.
+    std::vector<TWineKey> keys = ResolveKeys();
+    std::erase_if(keys, [](const TWineKey& k) { return k.path.find(kNoDocLib) != std::string::npos; });
+    registry.WriteWineSystemReg(keys);
+    g_located = TTestRegistry::Fixture("ChoosingNoDoc.tlb").toStdString();
+    EXPECT_EQ(LibraryDeclaringClass(widget, &lib), S_OK);
+    EXPECT_TRUE(lib);
+
+    // A library that does not declare it, or no file at all, counts for nothing.
+    g_located = TTestRegistry::Fixture("ChoosingDoc.tlb").toStdString();
+    EXPECT_EQ(LibraryDeclaringClass(widget, &lib), REGDB_E_CLASSNOTREG);
+    g_located = "/nonexistent/Missing.tlb";
+    EXPECT_EQ(LibraryDeclaringClass(widget, &lib), REGDB_E_CLASSNOTREG);
+    EXPECT_FALSE(lib);
+
+    SetClassLibraryLocator(nullptr);
+    EXPECT_EQ(LibraryDeclaringClass(widget, &lib), REGDB_E_CLASSNOTREG);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include "platform/oleauto/typelib_load.h"
 #include "platform/registry/registry.h"
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <set>
@@ -20,6 +21,24 @@ struct TClassIndexScope::Index {
 namespace {
 
 thread_local TClassIndexScope::Index* g_index = nullptr;
+std::atomic<TClassLibraryLocator> g_locator{nullptr};
+
+// The library the locator names, when it really declares the class.
+bool LocatedLibrary(const CLSID& clsid, ComPtr<ITypeLib>* typeLib) {
+    TClassLibraryLocator locator = g_locator.load();
+    if (!locator) return false;
+    const std::string path = locator(clsid);
+    if (path.empty()) return false;
+    ComPtr<ITypeLib> lib;
+    const std::u16string wide = Utf8ToUtf16(path);
+    if (FAILED(LoadTypeLib(wide.c_str(), lib.Put())) || !lib) return false;
+    ComPtr<ITypeInfo> info;
+    if (FAILED(lib->GetTypeInfoOfGuid(clsid, info.Put())) || !info) return false;
+    TypeAttrPtr attr;
+    if (FAILED(info->GetTypeAttr(attr.Put(info.Get()))) || !attr || attr->typekind != TKIND_COCLASS) return false;
+    *typeLib = lib;
+    return true;
+}
 
 bool IsHexNumber(const std::string& s) {
     return !s.empty() && s.size() <= 8 && s.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
@@ -83,6 +102,7 @@ TClassIndexScope::~TClassIndexScope() {
 
 HRESULT LibraryDeclaringClass(const CLSID& clsid, ComPtr<ITypeLib>* typeLib) {
     typeLib->Reset();
+    if (LocatedLibrary(clsid, typeLib)) return S_OK;
     TClassIndexScope::Index once;
     TClassIndexScope::Index* index = g_index ? g_index : &once;
     if (!index->built) Build(index);
@@ -91,3 +111,5 @@ HRESULT LibraryDeclaringClass(const CLSID& clsid, ComPtr<ITypeLib>* typeLib) {
     *typeLib = it->second;
     return S_OK;
 }
+
+void SetClassLibraryLocator(TClassLibraryLocator locator) { g_locator.store(locator); }
