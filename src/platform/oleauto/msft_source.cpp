@@ -38,8 +38,24 @@ public:
     HRESULT GetVar(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index, VarData* out) override;
     HRESULT ResolveRef(HREFTYPE href, RefTarget* out) override;
     HRESULT GetImport(std::uint32_t key, ImportData* out) override;
+    HRESULT ImportKeys(std::vector<std::uint32_t>* out) override;
+    HRESULT GetCustData(const CustOwner& owner, std::vector<CustItem>* out) override;
+    HRESULT GetDllEntry(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index,
+                        DllEntryData* out) override;
 
 private:
+    // A function record's optional fields: where they start and how many there are, and the
+    // flag word that says which are meaningful.
+    struct FuncFields {
+        std::size_t at = 0;
+        std::size_t count = 0;
+        std::uint32_t fkccic = 0;
+        std::uint32_t nArgs = 0;
+    };
+    bool FuncRecordFields(const TypeData& type, std::uint32_t typeIndex, std::uint32_t index, FuncFields* f) const;
+    // The custom data list starting at `off` in the custom data GUID segment (-1: none).
+    bool CustList(std::int32_t off, std::vector<CustItem>* out) const;
+
     // Where a type's member block is: the records, and the arrays of ids, names and offsets.
     struct Members {
         std::size_t records = 0;   // start of the records (offsets are relative to it)
@@ -157,6 +173,7 @@ HRESULT MsftSource::GetLibrary(LibraryData* out) {
     out->name = Name(h_[14]);
     out->doc = String(h_[9]);
     out->helpContext = DWORD(h_[11]);
+    out->helpStringContext = DWORD(h_[10]);
     out->helpFile = String(h_[15]);
     if (h_[19] != -1) {
         out->hasDispatchRef = true;
@@ -557,6 +574,152 @@ HRESULT MsftSource::GetImport(std::uint32_t key, ImportData* out) {
     std::size_t n = nameLen >> 2;
     if (!Seg(kImpFiles, std::int64_t(key) + 14, n, &at)) return TYPE_E_INVDATAREAD;
     d_.View(at, n, &out->fileName);
+    return S_OK;
+}
+
+HRESULT MsftSource::ImportKeys(std::vector<std::uint32_t>* out) {
+    // The import records follow each other, each padded to four bytes.
+    out->clear();
+    std::size_t len = seg_[kImpFiles].len;
+    std::size_t off = 0;
+    while (len >= 14 && off <= len - 14) {
+        std::size_t at;
+        std::uint16_t nameLen;
+        if (!Seg(kImpFiles, std::int64_t(off), 14, &at) || !d_.U16(at + 12, &nameLen)) return TYPE_E_INVDATAREAD;
+        std::size_t n = nameLen >> 2;
+        if (n > len - off - 14) return TYPE_E_INVDATAREAD;
+        out->push_back(std::uint32_t(off));
+        off = (off + 14 + n + 3) & ~std::size_t(3);
+    }
+    return S_OK;
+}
+
+bool MsftSource::CustList(std::int32_t off, std::vector<CustItem>* out) const {
+    // Entries of (GUID offset, value offset, next entry), at most as many as the segment holds.
+    std::size_t limit = seg_[kCdGuids].len / 12 + 1;
+    while (off != -1) {
+        std::size_t at;
+        std::int32_t guid, value, next;
+        if (limit-- == 0 || !Seg(kCdGuids, off, 12, &at)) return false;
+        d_.I32(at, &guid);
+        d_.I32(at + 4, &value);
+        d_.I32(at + 8, &next);
+        CustItem item;
+        if (!Guid(guid, &item.guid) || !DecodeValue(value, &item.value)) return false;
+        out->push_back(item);
+        off = next;
+    }
+    return true;
+}
+
+bool MsftSource::FuncRecordFields(const TypeData& type, std::uint32_t typeIndex, std::uint32_t index,
+                                  FuncFields* f) const {
+    Members m;
+    std::size_t at, len;
+    if (index >= type.cFuncs || !Cached(typeIndex, type, &m) || !Record(m, index, &at, &len) || len < 24)
+        return false;
+    std::int32_t fkccic;
+    std::int16_t nArgs;
+    d_.I32(at + 16, &fkccic);
+    d_.I16(at + 20, &nArgs);
+    if (nArgs < 0) return false;
+    bool defaults = (std::uint32_t(fkccic) & kFuncHasDefaults) != 0;
+    std::size_t argBytes = std::size_t(nArgs) * (defaults ? 16 : 12);
+    if (argBytes > len - 24) return false;
+    f->at = at + 24;
+    f->count = (len - 24 - argBytes) / 4;
+    f->fkccic = std::uint32_t(fkccic);
+    f->nArgs = std::uint32_t(nArgs);
+    return true;
+}
+
+HRESULT MsftSource::GetCustData(const CustOwner& owner, std::vector<CustItem>* out) {
+    out->clear();
+    std::int32_t list = -1;
+    switch (owner.kind) {
+    case CustOwner::Kind::Library:
+        list = h_[16];
+        break;
+    case CustOwner::Kind::Type: {
+        std::size_t at;
+        if (!TypeRecord(owner.typeIndex, &at) || !d_.I32(at + 18 * 4, &list)) return TYPE_E_INVDATAREAD;
+        break;
+    }
+    case CustOwner::Kind::Func:
+    case CustOwner::Kind::Param: {
+        FuncFields f;
+        if (owner.index >= owner.type->cFuncs) return TYPE_E_ELEMENTNOTFOUND;
+        if (owner.kind == CustOwner::Kind::Param) {
+            if (!FuncRecordFields(*owner.type, owner.typeIndex, owner.index, &f)) return TYPE_E_INVDATAREAD;
+            if (owner.param >= f.nArgs) return TYPE_E_ELEMENTNOTFOUND;
+        } else if (!FuncRecordFields(*owner.type, owner.typeIndex, owner.index, &f)) {
+            return TYPE_E_INVDATAREAD;
+        }
+        // Custom data is recorded only when the function says so (0x80 of its flag word).
+        std::size_t field = owner.kind == CustOwner::Kind::Func ? 6 : 7 + std::size_t(owner.param);
+        if ((f.fkccic & 0x80) && field < f.count) d_.I32(f.at + field * 4, &list);
+        break;
+    }
+    case CustOwner::Kind::Var: {
+        if (owner.index >= owner.type->cVars) return TYPE_E_ELEMENTNOTFOUND;
+        Members m;
+        std::size_t at, len;
+        if (!Cached(owner.typeIndex, *owner.type, &m) || !Record(m, owner.type->cFuncs + owner.index, &at, &len) ||
+            len < 20)
+            return TYPE_E_INVDATAREAD;
+        if ((len - 20) / 4 > 3) d_.I32(at + 20 + 3 * 4, &list);
+        break;
+    }
+    case CustOwner::Kind::ImplType: {
+        // Only a coclass's implemented types have records of their own.
+        if (owner.type->kind != TKIND_COCLASS) {
+            if (owner.index >= owner.type->impls.size()) return TYPE_E_ELEMENTNOTFOUND;
+            break;
+        }
+        std::size_t at;
+        std::int32_t next;
+        if (!TypeRecord(owner.typeIndex, &at) || !d_.I32(at + 21 * 4, &next)) return TYPE_E_INVDATAREAD;
+        for (std::uint32_t i = 0;; ++i) {
+            std::size_t r;
+            if (next == -1 || i > owner.index || i >= owner.type->impls.size()) return TYPE_E_ELEMENTNOTFOUND;
+            if (!Seg(kRefTab, next, 16, &r)) return TYPE_E_INVDATAREAD;
+            if (i == owner.index) {
+                d_.I32(r + 8, &list);
+                break;
+            }
+            d_.I32(r + 12, &next);
+        }
+        break;
+    }
+    }
+    if (!CustList(list, out)) {
+        out->clear();
+        return TYPE_E_INVDATAREAD;
+    }
+    return S_OK;
+}
+
+HRESULT MsftSource::GetDllEntry(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index,
+                                DllEntryData* out) {
+    *out = DllEntryData();
+    if (index >= type.cFuncs) return TYPE_E_ELEMENTNOTFOUND;
+    std::size_t at;
+    std::int32_t dll;
+    if (!TypeRecord(typeIndex, &at) || !d_.I32(at + 21 * 4, &dll)) return TYPE_E_INVDATAREAD;
+    out->dllName = String(dll);
+    FuncFields f;
+    if (!FuncRecordFields(type, typeIndex, index, &f)) return TYPE_E_INVDATAREAD;
+    if (f.count > 2) {
+        std::int32_t entry;
+        d_.I32(f.at + 2 * 4, &entry);
+        if (f.fkccic & 0x2000) {
+            // An ordinal in place of the name.
+            out->byOrdinal = true;
+            out->ordinal = WORD(std::uint32_t(entry) & 0xFFFF);
+        } else {
+            out->entryName = String(entry);
+        }
+    }
     return S_OK;
 }
 

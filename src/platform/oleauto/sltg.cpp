@@ -166,6 +166,12 @@ public:
     HRESULT GetVar(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index, VarData* out) override;
     HRESULT ResolveRef(HREFTYPE href, RefTarget* out) override;
     HRESULT GetImport(std::uint32_t key, ImportData* out) override;
+    HRESULT ImportKeys(std::vector<std::uint32_t>* out) override {
+        // Imports are registered as the types' references name them, in type order.
+        out->clear();
+        for (std::uint32_t i = 0; i < imports_.size(); ++i) out->push_back(i);
+        return S_OK;
+    }
 
 private:
     bool ReadBlocks();

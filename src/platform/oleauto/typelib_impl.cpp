@@ -67,19 +67,6 @@ BSTR TextToBstr(std::string_view text) {
 class Library;
 struct Entry;
 
-// Custom data not (yet) read from the library: no value under any GUID.
-HRESULT NoCustData(REFGUID, VARIANT* v) {
-    if (!v) return E_INVALIDARG;
-    VariantInit(v);
-    return S_OK;
-}
-HRESULT NoAllCustData(CUSTDATA* c) {
-    if (!c) return E_INVALIDARG;
-    c->cCustData = 0;
-    c->prgCustData = nullptr;
-    return S_OK;
-}
-
 enum class View { Listed, Interface };
 
 class TypeInfo final : public ITypeInfo2 {
@@ -104,12 +91,8 @@ public:
     HRESULT Invoke(PVOID, MEMBERID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
     HRESULT GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
                              BSTR* pBstrHelpFile) override;
-    HRESULT GetDllEntry(MEMBERID, INVOKEKIND, BSTR* pBstrDllName, BSTR* pBstrName, WORD* pwOrdinal) override {
-        if (pBstrDllName) *pBstrDllName = nullptr;
-        if (pBstrName) *pBstrName = nullptr;
-        if (pwOrdinal) *pwOrdinal = 0;
-        return E_NOTIMPL;
-    }
+    HRESULT GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName,
+                        WORD* pwOrdinal) override;
     HRESULT GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) override;
     HRESULT AddressOfMember(MEMBERID, INVOKEKIND, PVOID* ppv) override {
         if (ppv) *ppv = nullptr;
@@ -133,20 +116,43 @@ public:
     HRESULT GetTypeFlags(ULONG* pTypeFlags) override;
     HRESULT GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind, UINT* pFuncIndex) override;
     HRESULT GetVarIndexOfMemId(MEMBERID memid, UINT* pVarIndex) override;
-    HRESULT GetCustData(REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
-    HRESULT GetFuncCustData(UINT, REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
-    HRESULT GetParamCustData(UINT, UINT, REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
-    HRESULT GetVarCustData(UINT, REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
-    HRESULT GetImplTypeCustData(UINT, REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
+    HRESULT GetCustData(REFGUID guid, VARIANT* pVarVal) override {
+        return OneCust(CustOwner::Kind::Type, 0, 0, guid, pVarVal);
+    }
+    HRESULT GetFuncCustData(UINT index, REFGUID guid, VARIANT* pVarVal) override {
+        return OneCust(CustOwner::Kind::Func, index, 0, guid, pVarVal);
+    }
+    HRESULT GetParamCustData(UINT indexFunc, UINT indexParam, REFGUID guid, VARIANT* pVarVal) override {
+        return OneCust(CustOwner::Kind::Param, indexFunc, indexParam, guid, pVarVal);
+    }
+    HRESULT GetVarCustData(UINT index, REFGUID guid, VARIANT* pVarVal) override {
+        return OneCust(CustOwner::Kind::Var, index, 0, guid, pVarVal);
+    }
+    HRESULT GetImplTypeCustData(UINT index, REFGUID guid, VARIANT* pVarVal) override {
+        return OneCust(CustOwner::Kind::ImplType, index, 0, guid, pVarVal);
+    }
     HRESULT GetDocumentation2(MEMBERID memid, LCID lcid, BSTR* pbstrHelpString, DWORD* pdwHelpStringContext,
                               BSTR* pbstrHelpStringDll) override;
-    HRESULT GetAllCustData(CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
-    HRESULT GetAllFuncCustData(UINT, CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
-    HRESULT GetAllParamCustData(UINT, UINT, CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
-    HRESULT GetAllVarCustData(UINT, CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
-    HRESULT GetAllImplTypeCustData(UINT, CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
+    HRESULT GetAllCustData(CUSTDATA* pCustData) override { return AllCust(CustOwner::Kind::Type, 0, 0, pCustData); }
+    HRESULT GetAllFuncCustData(UINT index, CUSTDATA* pCustData) override {
+        return AllCust(CustOwner::Kind::Func, index, 0, pCustData);
+    }
+    HRESULT GetAllParamCustData(UINT indexFunc, UINT indexParam, CUSTDATA* pCustData) override {
+        return AllCust(CustOwner::Kind::Param, indexFunc, indexParam, pCustData);
+    }
+    HRESULT GetAllVarCustData(UINT index, CUSTDATA* pCustData) override {
+        return AllCust(CustOwner::Kind::Var, index, 0, pCustData);
+    }
+    HRESULT GetAllImplTypeCustData(UINT index, CUSTDATA* pCustData) override {
+        return AllCust(CustOwner::Kind::ImplType, index, 0, pCustData);
+    }
 
 private:
+    // The custom data of this view's item, asked of the library that holds it.
+    HRESULT CustFor(CustOwner::Kind kind, UINT index, UINT param, std::vector<CustItem>* out);
+    HRESULT OneCust(CustOwner::Kind kind, UINT index, UINT param, REFGUID guid, VARIANT* v);
+    HRESULT AllCust(CustOwner::Kind kind, UINT index, UINT param, CUSTDATA* c);
+
     // The dispatch view of a dual interface, built from the interface chain.
     bool IsDispatchView() const;
     // Finds a member by id in the view's index: its position, and how many of the
@@ -322,7 +328,7 @@ public:
     void ReleaseTLibAttr(TLIBATTR* pTLibAttr) override { std::free(pTLibAttr); }
 
     // ITypeLib2
-    HRESULT GetCustData(REFGUID guid, VARIANT* pVarVal) override { return NoCustData(guid, pVarVal); }
+    HRESULT GetCustData(REFGUID guid, VARIANT* pVarVal) override;
     HRESULT GetLibStatistics(ULONG* pcUniqueNames, ULONG* pcchUniqueNames) override {
         if (pcUniqueNames) *pcUniqueNames = 0;
         if (pcchUniqueNames) *pcchUniqueNames = 0;
@@ -350,20 +356,15 @@ public:
         if (pdwHelpStringContext) *pdwHelpStringContext = context;
         return S_OK;
     }
-    HRESULT GetAllCustData(CUSTDATA* pCustData) override { return NoAllCustData(pCustData); }
+    HRESULT GetAllCustData(CUSTDATA* pCustData) override;
 
     // ITypeLibImports
-    UINT GetImportCount() override { return 0; }
-    HRESULT GetImport(UINT, GUID* pGuid, WORD* pwMajorVerNum, WORD* pwMinorVerNum, LCID* pLcid,
-                      BSTR* pbstrRecordedName, BSTR* pbstrPath) override {
-        if (pGuid) *pGuid = GUID{};
-        if (pwMajorVerNum) *pwMajorVerNum = 0;
-        if (pwMinorVerNum) *pwMinorVerNum = 0;
-        if (pLcid) *pLcid = 0;
-        if (pbstrRecordedName) *pbstrRecordedName = nullptr;
-        if (pbstrPath) *pbstrPath = nullptr;
-        return TYPE_E_ELEMENTNOTFOUND;
+    UINT GetImportCount() override {
+        ListImports();
+        return UINT(importKeys_.size());
     }
+    HRESULT GetImport(UINT index, GUID* pGuid, WORD* pwMajorVerNum, WORD* pwMinorVerNum, LCID* pLcid,
+                      BSTR* pbstrRecordedName, BSTR* pbstrPath) override;
 
     // ---- for the type infos -----------------------------------------------------------------
 
@@ -492,6 +493,13 @@ private:
     }
 
     HRESULT Import(std::uint32_t key, Library** out);
+    // Where an import's file is: registered first, then beside this library's file.
+    bool FindImportFile(const ImportData& imp, std::string* host, int* resource);
+    void ListImports() {
+        if (importsListed_) return;
+        importsListed_ = true;
+        if (FAILED(src_->ImportKeys(&importKeys_))) importKeys_.clear();
+    }
 
     static inline std::uint64_t serials_ = 0;
     ULONG refs_ = 0;
@@ -510,6 +518,8 @@ private:
     std::map<std::pair<Library*, HREFTYPE>, std::uint32_t> foreignIndex_;
     std::vector<std::pair<GUID, std::uint32_t>> guidIndex_;
     bool guidIndexed_ = false;
+    std::vector<std::uint32_t> importKeys_;
+    bool importsListed_ = false;
 };
 
 // ---- imports ----------------------------------------------------------------------------------
@@ -560,6 +570,46 @@ std::string Canonical(const std::string& path) {
     return ec || c.empty() ? path : c;
 }
 
+bool Library::FindImportFile(const ImportData& imp, std::string* host, int* resource) {
+    *resource = 0;
+    host->clear();
+    BStr regPath;
+    if (QueryPathOfRegTypeLib(imp.guid, imp.majorVersion, imp.minorVersion, imp.lcid, regPath.Put()) == S_OK &&
+        !regPath.IsNull() && HostFileOfPath(regPath.Utf8(), host, resource))
+        return true;
+    if (path_.empty()) return false;
+    std::string name = ImportFileName(imp.fileName, resource);
+    if (!name.empty()) *host = FindBeside(std::filesystem::path(path_).parent_path(), name);
+    return !host->empty();
+}
+
+HRESULT Library::GetImport(UINT index, GUID* pGuid, WORD* pwMajorVerNum, WORD* pwMinorVerNum, LCID* pLcid,
+                           BSTR* pbstrRecordedName, BSTR* pbstrPath) {
+    if (pGuid) *pGuid = GUID{};
+    if (pwMajorVerNum) *pwMajorVerNum = 0;
+    if (pwMinorVerNum) *pwMinorVerNum = 0;
+    if (pLcid) *pLcid = 0;
+    if (pbstrRecordedName) *pbstrRecordedName = nullptr;
+    if (pbstrPath) *pbstrPath = nullptr;
+    ListImports();
+    if (index >= importKeys_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    ImportData imp;
+    HRESULT hr = src_->GetImport(importKeys_[index], &imp);
+    if (FAILED(hr)) return hr;
+    if (pGuid) *pGuid = imp.guid;
+    if (pwMajorVerNum) *pwMajorVerNum = imp.majorVersion;
+    if (pwMinorVerNum) *pwMinorVerNum = imp.minorVersion;
+    if (pLcid) *pLcid = imp.lcid;
+    if (pbstrRecordedName) *pbstrRecordedName = TextToBstr(imp.fileName.data() ? imp.fileName : std::string_view(""));
+    if (!pbstrPath) return S_OK;
+    std::string host;
+    int resource = 0;
+    if (!FindImportFile(imp, &host, &resource)) return S_FALSE;
+    if (resource > 1) host += "\\" + std::to_string(resource);
+    *pbstrPath = SysAllocStringUtf8(host);
+    return S_OK;
+}
+
 HRESULT Library::Import(std::uint32_t key, Library** out) {
     *out = nullptr;
     ImportSlot& s = imports_[key];
@@ -573,19 +623,9 @@ HRESULT Library::Import(std::uint32_t key, Library** out) {
         } else if (g_importDepth >= kMaxImportDepth) {
             s.tried = false;  // may succeed when asked from less deep
         } else {
-            // Registered first, then beside this library's file.
             std::string host;
             int resource = 0;
-            bool found = false;
-            BStr regPath;
-            if (QueryPathOfRegTypeLib(imp.guid, imp.majorVersion, imp.minorVersion, imp.lcid, regPath.Put()) == S_OK &&
-                !regPath.IsNull())
-                found = HostFileOfPath(regPath.Utf8(), &host, &resource);
-            if (!found && !path_.empty()) {
-                std::string name = ImportFileName(imp.fileName, &resource);
-                if (!name.empty()) host = FindBeside(std::filesystem::path(path_).parent_path(), name);
-                found = !host.empty();
-            }
+            bool found = FindImportFile(imp, &host, &resource);
             if (found) {
                 auto file = std::make_pair(Canonical(host), resource <= 1 ? 0 : resource);
                 auto self = std::make_pair(path_.empty() ? std::string() : Canonical(path_), resource_ <= 1 ? 0 : resource_);
@@ -1245,6 +1285,147 @@ HRESULT TypeInfo::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
     }
     if (pIndex) *pIndex = entry_->index;
     return S_OK;
+}
+
+// ---- custom data and module entries ---------------------------------------------------------
+
+HRESULT GiveOneCust(const std::vector<CustItem>& items, REFGUID guid, VARIANT* v) {
+    for (const CustItem& item : items)
+        if (item.guid == guid) {
+            FillValue(item.value, v);
+            return S_OK;
+        }
+    return S_OK;  // no value under that GUID: VT_EMPTY
+}
+
+HRESULT GiveAllCust(const std::vector<CustItem>& items, CUSTDATA* c) {
+    if (items.empty()) return S_OK;
+    auto* rg = static_cast<CUSTDATAITEM*>(std::calloc(items.size(), sizeof(CUSTDATAITEM)));
+    if (!rg) return E_OUTOFMEMORY;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        rg[i].guid = items[i].guid;
+        FillValue(items[i].value, &rg[i].varValue);
+    }
+    c->cCustData = DWORD(items.size());
+    c->prgCustData = rg;
+    return S_OK;
+}
+
+HRESULT Library::GetCustData(REFGUID guid, VARIANT* pVarVal) {
+    if (!pVarVal) return E_INVALIDARG;
+    VariantInit(pVarVal);
+    std::vector<CustItem> items;
+    HRESULT hr = src_->GetCustData(CustOwner(), &items);
+    if (FAILED(hr)) return hr;
+    return GiveOneCust(items, guid, pVarVal);
+}
+
+HRESULT Library::GetAllCustData(CUSTDATA* pCustData) {
+    if (!pCustData) return E_INVALIDARG;
+    pCustData->cCustData = 0;
+    pCustData->prgCustData = nullptr;
+    std::vector<CustItem> items;
+    HRESULT hr = src_->GetCustData(CustOwner(), &items);
+    if (FAILED(hr)) return hr;
+    return GiveAllCust(items, pCustData);
+}
+
+HRESULT TypeInfo::CustFor(CustOwner::Kind kind, UINT index, UINT param, std::vector<CustItem>* out) {
+    out->clear();
+    CustOwner o;
+    o.kind = kind;
+    o.typeIndex = entry_->index;
+    o.type = &entry_->data;
+    o.index = index;
+    o.param = param;
+    Library* lib = entry_->lib;
+    bool dispatchView = IsDispatchView();
+    switch (kind) {
+    case CustOwner::Kind::Func:
+    case CustOwner::Kind::Param:
+        if (dispatchView) {
+            // The function as the interface that declares it holds it.
+            BuildDispatchView(entry_);
+            if (FAILED(entry_->dispStatus)) return entry_->dispStatus;
+            if (index >= entry_->disp.size()) return TYPE_E_ELEMENTNOTFOUND;
+            const DispFunc& d = entry_->disp[index];
+            o.typeIndex = d.owner->index;
+            o.type = &d.owner->data;
+            o.index = d.index;
+            lib = d.owner->lib;
+            if (kind == CustOwner::Kind::Param && d.convert) {
+                // Its dispatch form drops the locale parameters: count the others.
+                FuncData f;
+                HRESULT hr = lib->Source().GetFunc(o.typeIndex, *o.type, o.index, &f, true);
+                if (FAILED(hr)) return hr;
+                UINT seen = 0;
+                std::uint32_t at = std::uint32_t(f.params.size());
+                for (std::uint32_t i = 0; i < f.params.size(); ++i) {
+                    if (f.params[i].flags & PARAMFLAG_FLCID) continue;
+                    if (seen++ == param) {
+                        at = i;
+                        break;
+                    }
+                }
+                if (at >= f.params.size()) return TYPE_E_ELEMENTNOTFOUND;
+                o.param = at;
+            }
+        }
+        break;
+    case CustOwner::Kind::ImplType:
+        if (ImplementsDispatchOnly()) return index == 0 ? S_OK : TYPE_E_ELEMENTNOTFOUND;
+        break;
+    default:
+        break;
+    }
+    return lib->Source().GetCustData(o, out);
+}
+
+HRESULT TypeInfo::OneCust(CustOwner::Kind kind, UINT index, UINT param, REFGUID guid, VARIANT* v) {
+    if (!v) return E_INVALIDARG;
+    VariantInit(v);
+    std::vector<CustItem> items;
+    HRESULT hr = CustFor(kind, index, param, &items);
+    if (FAILED(hr)) return hr;
+    return GiveOneCust(items, guid, v);
+}
+
+HRESULT TypeInfo::AllCust(CustOwner::Kind kind, UINT index, UINT param, CUSTDATA* c) {
+    if (!c) return E_INVALIDARG;
+    c->cCustData = 0;
+    c->prgCustData = nullptr;
+    std::vector<CustItem> items;
+    HRESULT hr = CustFor(kind, index, param, &items);
+    if (FAILED(hr)) return hr;
+    return GiveAllCust(items, c);
+}
+
+HRESULT TypeInfo::GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName, BSTR* pBstrName,
+                              WORD* pwOrdinal) {
+    if (pBstrDllName) *pBstrDllName = nullptr;
+    if (pBstrName) *pBstrName = nullptr;
+    if (pwOrdinal) *pwOrdinal = 0;
+    const TypeData& d = entry_->data;
+    if (d.kind != TKIND_MODULE) return TYPE_E_BADMODULEKIND;
+    LibrarySource& src = entry_->lib->Source();
+    for (std::uint32_t i = 0; i < d.cFuncs; ++i) {
+        if (d.memids[i] != memid) continue;
+        FuncData f;
+        HRESULT hr = src.GetFunc(entry_->index, d, i, &f, true);
+        if (FAILED(hr)) return hr;
+        if (f.invkind != invKind) continue;
+        DllEntryData e;
+        hr = src.GetDllEntry(entry_->index, d, i, &e);
+        if (FAILED(hr)) return hr;
+        if (pBstrDllName) *pBstrDllName = TextToBstr(e.dllName);
+        if (e.byOrdinal) {
+            if (pwOrdinal) *pwOrdinal = e.ordinal;
+        } else if (pBstrName) {
+            *pBstrName = TextToBstr(e.entryName);
+        }
+        return S_OK;
+    }
+    return TYPE_E_ELEMENTNOTFOUND;
 }
 
 }  // namespace

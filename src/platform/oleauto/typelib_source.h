@@ -175,6 +175,31 @@ struct ImportData {
     std::string_view fileName;     // as recorded, usually without a folder
 };
 
+// One item of custom data: a GUID and its value.
+struct CustItem {
+    GUID guid{};
+    ValueData value;
+};
+
+// What custom data is asked for: the library, a type, or a member, parameter or implemented
+// type of one. `type` is what GetType gave for `typeIndex` (unused for the library).
+struct CustOwner {
+    enum class Kind { Library, Type, Func, Param, Var, ImplType };
+    Kind kind = Kind::Library;
+    std::uint32_t typeIndex = 0;
+    const TypeData* type = nullptr;
+    std::uint32_t index = 0;       // Func, Param: the function; Var: the variable; ImplType
+    std::uint32_t param = 0;       // Param
+};
+
+// Where a module's function is found: its DLL and its entry point, by name or by ordinal.
+struct DllEntryData {
+    std::string_view dllName;      // null data: none recorded
+    std::string_view entryName;    // null data: none recorded, or an ordinal
+    bool byOrdinal = false;
+    WORD ordinal = 0;
+};
+
 // Where an HREFTYPE leads.
 struct RefTarget {
     enum class Kind { Local, Imported };
@@ -201,6 +226,21 @@ public:
                            VarData* out) = 0;
     virtual HRESULT ResolveRef(HREFTYPE href, RefTarget* out) = 0;
     virtual HRESULT GetImport(std::uint32_t key, ImportData* out) = 0;
+    // The keys of the imported libraries, in the order the library lists them.
+    virtual HRESULT ImportKeys(std::vector<std::uint32_t>* out) = 0;
+    // The custom data of an item, in the order the library holds it (none: an empty list).
+    virtual HRESULT GetCustData(const CustOwner& owner, std::vector<CustItem>* out) {
+        (void)owner;
+        out->clear();
+        return S_OK;
+    }
+    // Function `index` of a module (TKIND_MODULE) type: where it is found.
+    virtual HRESULT GetDllEntry(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index,
+                                DllEntryData* out) {
+        (void)typeIndex;
+        *out = DllEntryData();
+        return index < type.cFuncs ? S_OK : TYPE_E_ELEMENTNOTFOUND;
+    }
 };
 
 }  // namespace tlb
