@@ -1,0 +1,246 @@
+// tlbfacts FILE [--ignore NAME,...]: every field the type-library service gives for a library,
+// one fact a line, for comparing a library with the one its IDL compiles to. Fields `dump`
+// prints are here too, with help contexts, custom data, vtable offsets, default values,
+// calling conventions, record sizes and module entries besides.
+//
+// --ignore leaves out what an IDL compiler is known not to reproduce (see limits.txt); each
+// name is one such difference.
+#include "platform/oleauto/comptr.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::set<std::string> g_ignore;
+bool Ignored(const char* name) { return g_ignore.count(name) != 0; }
+
+std::string Hex(std::uint32_t v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%08" PRIX32, v);
+    return b;
+}
+
+std::string Value(const VARIANT& v) {
+    std::ostringstream o;
+    o << "vt" << v.vt << ":";
+    switch (v.vt) {
+    case VT_I1: o << int(v.cVal); break;
+    case VT_UI1: o << unsigned(v.bVal); break;
+    case VT_I2: o << v.iVal; break;
+    case VT_UI2: o << v.uiVal; break;
+    case VT_I4: case VT_INT: case VT_ERROR: case VT_HRESULT: o << v.lVal; break;
+    case VT_UI4: case VT_UINT: o << v.ulVal; break;
+    case VT_BOOL: o << v.boolVal; break;
+    case VT_I8: o << v.llVal; break;
+    case VT_UI8: o << v.ullVal; break;
+    case VT_R4: o << v.fltVal; break;
+    case VT_R8: case VT_DATE: o << v.dblVal; break;
+    case VT_CY: o << v.cyVal.int64; break;
+    case VT_BSTR: o << '"' << BstrToUtf8(v.bstrVal) << '"'; break;
+    default: break;
+    }
+    return o.str();
+}
+
+std::string RefName(ITypeInfo* owner, HREFTYPE h) {
+    ComPtr<ITypeInfo> r;
+    if (FAILED(owner->GetRefTypeInfo(h, r.Put())) || !r) return "?";
+    BStr n;
+    r->GetDocumentation(MEMBERID_NIL, n.Put(), nullptr, nullptr, nullptr);
+    ComPtr<ITypeLib> lib;
+    UINT index = 0;
+    std::string where;
+    if (SUCCEEDED(r->GetContainingTypeLib(lib.Put(), &index)) && lib) {
+        BStr ln;
+        lib->GetDocumentation(-1, ln.Put(), nullptr, nullptr, nullptr);
+        where = ln.Utf8() + ".";
+    }
+    return where + n.Utf8();
+}
+
+std::string Type(ITypeInfo* owner, const TYPEDESC& t, int depth = 0) {
+    if (depth > 40) return "<deep>";
+    switch (t.vt) {
+    case VT_PTR: return t.lptdesc ? Type(owner, *t.lptdesc, depth + 1) + "*" : "?*";
+    case VT_SAFEARRAY: return "SAFEARRAY(" + (t.lptdesc ? Type(owner, *t.lptdesc, depth + 1) : "?") + ")";
+    case VT_CARRAY: {
+        if (!t.lpadesc) return "?[]";
+        std::string s = Type(owner, t.lpadesc->tdescElem, depth + 1);
+        for (USHORT i = 0; i < t.lpadesc->cDims; ++i)
+            s += "[" + std::to_string(t.lpadesc->rgbounds[i].lLbound) + ":" +
+                 std::to_string(t.lpadesc->rgbounds[i].cElements) + "]";
+        return s;
+    }
+    case VT_USERDEFINED: return RefName(owner, t.hreftype);
+    default: return "vt" + std::to_string(t.vt);
+    }
+}
+
+template <class F>
+std::string Cust(F get) {
+    CUSTDATA c{};
+    if (FAILED(get(&c))) return " cust:ERR";
+    std::string s;
+    for (DWORD i = 0; i < c.cCustData; ++i) {
+        const GUID& g = c.prgCustData[i].guid;
+        if (Ignored("compiler-stamps") && g.Data2 == 0x517C && g.Data1 >= 0xDE77BA63 && g.Data1 <= 0xDE77BA65) continue;
+        s += " cust:" + GuidToString(c.prgCustData[i].guid) + "=" + Value(c.prgCustData[i].varValue);
+    }
+    ClearCustData(&c);
+    return s;
+}
+
+void Doc(ITypeInfo* ti, MEMBERID id, std::string* s) {
+    BStr name, doc;
+    DWORD ctx = 0, sctx = 0;
+    ti->GetDocumentation(id, name.Put(), doc.Put(), &ctx, nullptr);
+    *s += " name=" + name.Utf8() + " doc=" + (doc.IsNull() ? std::string("-") : "\"" + doc.Utf8() + "\"");
+    if (!Ignored("helpcontext")) *s += " hc=" + Hex(ctx);
+    ComPtr<ITypeInfo2> t2;
+    if (SUCCEEDED(ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()))) && t2) {
+        t2->GetDocumentation2(id, 0, nullptr, &sctx, nullptr);
+        *s += " hsc=" + Hex(sctx);
+    }
+}
+
+void Facts(ITypeInfo* ti, const std::string& prefix) {
+    TypeAttrPtr a;
+    if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) {
+        std::printf("%s unreadable\n", prefix.c_str());
+        return;
+    }
+    ComPtr<ITypeInfo2> t2;
+    ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
+    std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + GuidToString(a->guid) +
+                    " ver=" + std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum) +
+                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + std::to_string(a->cbSizeInstance) +
+                    " align=" + std::to_string(a->cbAlignment) + " vft=" + std::to_string(a->cbSizeVft) +
+                    " funcs=" + std::to_string(a->cFuncs) + " vars=" + std::to_string(a->cVars) +
+                    " impls=" + std::to_string(a->cImplTypes);
+    Doc(ti, MEMBERID_NIL, &s);
+    if (t2) s += Cust([&](CUSTDATA* c) { return t2->GetAllCustData(c); });
+    if (a->typekind == TKIND_ALIAS) s += " alias=" + Type(ti, a->tdescAlias);
+    std::printf("%s\n", s.c_str());
+    for (UINT i = 0; i < a->cImplTypes; ++i) {
+        HREFTYPE h = 0;
+        INT flags = 0;
+        ti->GetRefTypeOfImplType(i, &h);
+        ti->GetImplTypeFlags(i, &flags);
+        std::string l = prefix + " impl" + std::to_string(i) + " " + RefName(ti, h) + " flags=" + std::to_string(flags);
+        if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllImplTypeCustData(i, c); });
+        std::printf("%s\n", l.c_str());
+    }
+    for (UINT i = 0; i < a->cFuncs; ++i) {
+        FuncDescPtr f;
+        if (FAILED(ti->GetFuncDesc(i, f.Put(ti))) || !f) {
+            std::printf("%s func%u unreadable\n", prefix.c_str(), i);
+            continue;
+        }
+        std::string l = prefix + " func" + std::to_string(i) + " id=" + Hex(std::uint32_t(f->memid)) +
+                        " inv=" + std::to_string(f->invkind) + " fk=" + std::to_string(f->funckind) +
+                        " cc=" + std::to_string(f->callconv) + " vft=" + std::to_string(f->oVft) +
+                        " opt=" + std::to_string(f->cParamsOpt) + " flags=" + Hex(f->wFuncFlags) +
+                        " ret=" + Type(ti, f->elemdescFunc.tdesc);
+        Doc(ti, f->memid, &l);
+        if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllFuncCustData(i, c); });
+        if (a->typekind == TKIND_MODULE) {
+            BStr dll, entry;
+            WORD ord = 0;
+            ti->GetDllEntry(f->memid, f->invkind, dll.Put(), entry.Put(), &ord);
+            l += " dll=" + dll.Utf8() + " entry=" + (entry.IsNull() ? "#" + std::to_string(ord) : entry.Utf8());
+        }
+        BSTR names[260] = {};
+        UINT got = 0;
+        ti->GetNames(f->memid, names, 260, &got);
+        std::printf("%s\n", l.c_str());
+        for (SHORT p = 0; p < f->cParams; ++p) {
+            const ELEMDESC& e = f->lprgelemdescParam[p];
+            std::string pl = prefix + " func" + std::to_string(i) + " param" + std::to_string(p) +
+                             " name=" + (UINT(p) + 1 < got ? BstrToUtf8(names[p + 1]) : std::string("-")) +
+                             " flags=" + Hex(e.paramdesc.wParamFlags) + " type=" + Type(ti, e.tdesc);
+            if ((e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex)
+                pl += " default=" + Value(e.paramdesc.pparamdescex->varDefaultValue);
+            if (t2) pl += Cust([&](CUSTDATA* c) { return t2->GetAllParamCustData(i, UINT(p), c); });
+            std::printf("%s\n", pl.c_str());
+        }
+        for (UINT n = 0; n < got && n < 260; ++n) SysFreeString(names[n]);
+    }
+    for (UINT i = 0; i < a->cVars; ++i) {
+        VarDescPtr v;
+        if (FAILED(ti->GetVarDesc(i, v.Put(ti))) || !v) {
+            std::printf("%s var%u unreadable\n", prefix.c_str(), i);
+            continue;
+        }
+        std::string l = prefix + " var" + std::to_string(i) + " id=" + Hex(std::uint32_t(v->memid)) +
+                        " vk=" + std::to_string(v->varkind) + " flags=" + Hex(v->wVarFlags) +
+                        " type=" + Type(ti, v->elemdescVar.tdesc);
+        if (v->varkind == VAR_CONST && v->lpvarValue) l += " value=" + Value(*v->lpvarValue);
+        else if (v->varkind != VAR_CONST) l += " oinst=" + std::to_string(v->oInst);
+        Doc(ti, v->memid, &l);
+        if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllVarCustData(i, c); });
+        std::printf("%s\n", l.c_str());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tlbfacts FILE [--ignore NAME,...]\n");
+        return 2;
+    }
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) != "--ignore") return 2;
+        std::stringstream in(argv[i + 1]);
+        for (std::string n; std::getline(in, n, ',');) g_ignore.insert(n);
+    }
+    ComPtr<ITypeLib> lib;
+    HRESULT hr = LoadTypeLib(Utf8ToUtf16(argv[1]).c_str(), lib.Put());
+    if (FAILED(hr) || !lib) {
+        std::fprintf(stderr, "error 0x%08X\n", unsigned(hr));
+        return 1;
+    }
+    LibAttrPtr la;
+    lib->GetLibAttr(la.Put(lib.Get()));
+    BStr name, doc, file;
+    DWORD ctx = 0, sctx = 0;
+    lib->GetDocumentation(-1, name.Put(), doc.Put(), &ctx, file.Put());
+    ComPtr<ITypeLib2> l2;
+    lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(l2.Put()));
+    if (l2) l2->GetDocumentation2(-1, 0, nullptr, &sctx, nullptr);
+    std::string s = "library guid=" + GuidToString(la->guid) + " ver=" + std::to_string(la->wMajorVerNum) + "." +
+                    std::to_string(la->wMinorVerNum) + " lcid=" + Hex(la->lcid) + " sys=" + std::to_string(la->syskind) +
+                    " flags=" + Hex(la->wLibFlags) + " name=" + name.Utf8() + " doc=\"" + doc.Utf8() +
+                    "\" file=\"" + file.Utf8() + "\" hc=" + Hex(ctx) + " hsc=" + Hex(sctx);
+    if (l2) s += Cust([&](CUSTDATA* c) { return l2->GetAllCustData(c); });
+    std::printf("%s\n", s.c_str());
+    ComPtr<ITypeLibImports> imports;
+    if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put())))) {
+        for (UINT i = 0; i < imports->GetImportCount(); ++i) {
+            GUID g{};
+            WORD ma = 0, mi = 0;
+            LCID lc = 0;
+            BStr rec;
+            imports->GetImport(i, &g, &ma, &mi, &lc, rec.Put(), nullptr);
+            std::printf("import%u %s %u.%u %08X %s\n", i, GuidToString(g).c_str(), ma, mi, unsigned(lc), rec.Utf8().c_str());
+        }
+    }
+    const UINT count = lib->GetTypeInfoCount();
+    for (UINT i = 0; i < count; ++i) {
+        ComPtr<ITypeInfo> ti;
+        if (FAILED(lib->GetTypeInfo(i, ti.Put())) || !ti) {
+            std::printf("type%u unreadable\n", i);
+            continue;
+        }
+        Facts(ti.Get(), "type" + std::to_string(i));
+        HREFTYPE twin;
+        ComPtr<ITypeInfo> side;
+        if (SUCCEEDED(ti->GetRefTypeOfImplType(UINT(-1), &twin)) && SUCCEEDED(ti->GetRefTypeInfo(twin, side.Put())) && side)
+            Facts(side.Get(), "type" + std::to_string(i) + ".iface");
+    }
+    return 0;
+}
