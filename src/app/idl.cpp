@@ -292,6 +292,12 @@ struct TIdlWriter::Impl {
         case VT_CARRAY:
             if (td.lpadesc) NeedType(t, owner, td.lpadesc->tdescElem, viaPointer, depth + 1);
             break;
+        case VT_DISPATCH:
+            usesDispatch = true;
+            break;
+        case VT_UNKNOWN:
+            usesUnknown = true;
+            break;
         case VT_USERDEFINED: {
             Type* r = TypeOf(owner, td.hreftype);
             if (!r || r == t) break;
@@ -333,17 +339,6 @@ struct TIdlWriter::Impl {
             if (FAILED(ti->GetVarDesc(i, vd.Put(ti))) || !vd) continue;
             NeedType(t, ti, vd->elemdescVar.tdesc, false, 0);
         }
-    }
-
-    // Places `t` after what it needs; forward declarations cover interfaces named before.
-    void Place(Type* t, std::vector<Type*>* order, int depth) {
-        if (t->state != 0 || depth > 256) return;
-        t->state = 1;
-        Scan(t);
-        for (Type* n : t->needs)
-            if (n->local == t->local) Place(n, order, depth + 1);
-        t->state = 2;
-        order->push_back(t);
     }
 
     // ---- output -------------------------------------------------------------------------------
@@ -637,6 +632,7 @@ struct TIdlWriter::Impl {
         if (span) span->Members.push_back({first, w->Lines - 1, vd->memid, 0, true});
     }
     UINT enumCount = 0;
+    bool usesDispatch = false, usesUnknown = false;  // VT_DISPATCH, VT_UNKNOWN anywhere
 
     void WriteFunc(Type* t, ITypeInfo* ti, ITypeInfo2* t2, UINT index, TIdlTypeSpan* span) {
         FuncDescPtr fd;
@@ -905,7 +901,7 @@ struct TIdlWriter::Impl {
     }
 
     // Base types for compilers that know none by themselves, except names the output defines.
-    void Prelude(const std::set<std::string>& defined) {
+    void Prelude(const std::set<std::string>& defined, bool interfaces) {
         static const struct {
             const char* name;
             const char* text;
@@ -926,11 +922,38 @@ struct TIdlWriter::Impl {
                         "unsigned short r2; unsigned short r3; void *p1; void *p2; } VARIANT;"},
             {"GUID", "typedef struct _quibrel_GUID { unsigned long Data1; unsigned short Data2; unsigned short Data3; "
                      "unsigned char Data4[8]; } GUID;"},
+            {"IUnknown", "[odl, uuid(00000000-0000-0000-C000-000000000046), local] interface IUnknown { "
+                         "HRESULT QueryInterface([in] void *riid, [out] void **ppvObject); unsigned long AddRef(void); "
+                         "unsigned long Release(void); };"},
+            {"IDispatch", "[odl, uuid(00020400-0000-0000-C000-000000000046), local] interface IDispatch : IUnknown { "
+                          "HRESULT GetTypeInfoCount([out] unsigned int *count); "
+                          "HRESULT GetTypeInfo([in] unsigned int index, [in] unsigned long lcid, [out] void **info); "
+                          "HRESULT GetIDsOfNames([in] void *riid, [in] void *names, [in] unsigned int count, "
+                          "[in] unsigned long lcid, [out] long *ids); "
+                          "HRESULT Invoke([in] long id, [in] void *riid, [in] unsigned long lcid, [in] unsigned short flags, "
+                          "[in] void *params, [out] void *result, [out] void *exception, [out] unsigned int *argument); };"},
         };
         Line("// Base types, for IDL compilers used without the system headers");
-        for (const auto& b : base)
-            if (!defined.count(b.name)) Line(b.text);
+        for (const auto& b : base) {
+            std::string n = b.name;
+            bool wanted = n == "IDispatch" ? usesDispatch : n == "IUnknown" ? usesUnknown || usesDispatch : true;
+            if (interfaces != (n == "IUnknown" || n == "IDispatch") || !wanted || defined.count(n)) continue;
+            Line(b.text);
+        }
         Line("");
+    }
+
+    // Local types needed (by value, as a base, through a typedef) by `t` before they come in
+    // the library's order are defined before the library block, with what they need in turn;
+    // a compiler adds them where they are first used, as it does for every type defined there.
+    void Hoist(Type* t, std::vector<Type*>* hoisted, int depth) {
+        if (t->state != 0 || depth > 256) return;
+        t->state = 1;
+        Scan(t);
+        for (Type* n : t->needs)
+            if (n->local) Hoist(n, hoisted, depth + 1);
+        t->state = 2;
+        hoisted->push_back(t);
     }
 
     void WriteLibrary() {
@@ -943,13 +966,24 @@ struct TIdlWriter::Impl {
         lib->GetDocumentation(-1, libName.Put(), libDoc.Put(), &helpContext, helpFile.Put());
         if (l2) l2->GetDocumentation2(-1, 0, nullptr, &helpStringContext, nullptr);
 
-        // The order: each local type after what it needs; then the imported types they use.
-        std::vector<Type*> order;
-        for (auto& t : locals)
-            if (t->write) Place(t.get(), &order, 0);
+        // Local types in the library's order, except those needed before their place.
+        std::vector<Type*> hoisted, inLibrary;
+        for (auto& t : locals) {
+            if (!t->write) continue;
+            Scan(t.get());
+            for (Type* n : t->needs)
+                if (n->local && n->state == 0 && n != t.get()) Hoist(n, &hoisted, 0);
+            if (t->state == 0) {
+                t->state = 2;
+                inLibrary.push_back(t.get());
+            }
+        }
+        std::vector<Type*> order = hoisted;
+        order.insert(order.end(), inLibrary.begin(), inLibrary.end());
+
+        // Imported types: definitions for what is needed by value, declarations for the rest.
         std::vector<Type*> importedOrder;
         std::set<Type*> importedSeen;
-        // Imported types: definitions for what is needed by value, declarations for the rest.
         std::function<void(Type*, bool, int)> pull = [&](Type* t, bool full, int depth) {
             if (t->local || depth > 256) return;
             if (full && !t->full) {
@@ -966,7 +1000,7 @@ struct TIdlWriter::Impl {
             for (Type* n : t->needs) pull(n, true, 0);
             for (Type* n : t->names) pull(n, false, 0);
         }
-        // Definitions move after what they need among the imported types, too.
+        // Definitions come after what they need among the imported types, too.
         std::vector<Type*> imported;
         for (Type* t : importedOrder) t->state = 0;
         std::function<void(Type*, int)> placeImported = [&](Type* t, int depth) {
@@ -986,7 +1020,7 @@ struct TIdlWriter::Impl {
 
         Line("// Generated by quibrel-tlb from the library " + libName.Utf8());
         Line("");
-        Prelude(defined);
+        Prelude(defined, false);
         if (!imported.empty()) {
             Line("// Types of imported libraries this library uses");
             for (Type* t : imported)
@@ -994,11 +1028,32 @@ struct TIdlWriter::Impl {
             Line("");
             for (Type* t : imported)
                 if (t->full) {
-                    // Forward declarations for what the definition names first.
                     for (Type* n : t->names)
                         if (!n->local && !n->full) Declare(n);
                     WriteType(t);
                 }
+        }
+        if ((usesDispatch && !defined.count("IDispatch")) || (usesUnknown && !defined.count("IUnknown")))
+            Prelude(defined, true);
+        // Declarations (outside the library block, where they add nothing to it) for types named
+        // before their definition.
+        std::set<Type*> placed;
+        std::vector<Type*> early;
+        for (Type* t : order) {
+            for (Type* n : t->names)
+                if (n->local && !placed.count(n) && n != t && std::find(early.begin(), early.end(), n) == early.end())
+                    early.push_back(n);
+            placed.insert(t);
+        }
+        if (!early.empty()) {
+            Line("// Types named before their definition");
+            for (Type* t : early) Declare(t);
+            Line("");
+        }
+        if (!hoisted.empty()) {
+            Line("// Types of the library needed before their place in it");
+            Line("");
+            for (Type* t : hoisted) WriteType(t);
         }
 
         Attrs at;
@@ -1024,6 +1079,7 @@ struct TIdlWriter::Impl {
         FlushNotes();
         Line(at.Text());
         std::string name = Ident(libName.Utf8(), "library");
+        FlushNotes();
         Line("library " + (name.empty() ? std::string("_library") : name));
         Line("{");
         indent += "    ";
@@ -1038,25 +1094,33 @@ struct TIdlWriter::Impl {
             }
             if (n) Line("");
         }
-        // Forward declarations for interfaces named before their definition.
-        std::set<Type*> placed;
-        std::vector<Type*> early;
-        for (Type* t : order) {
-            for (Type* n : t->names)
-                if (n->local && !placed.count(n) && n != t &&
-                    std::find(early.begin(), early.end(), n) == early.end())
-                    early.push_back(n);
-            placed.insert(t);
+        // Every local type is named here in the library's order: compilers number the types in
+        // the order the library block first uses them.
+        std::set<Type*> hoistedSet(hoisted.begin(), hoisted.end());
+        for (auto& t : locals) {
+            if (!t->write) {
+                WriteType(t.get());
+            } else if (hoistedSet.count(t.get())) {
+                Mention(t.get());
+            } else {
+                WriteType(t.get());
+            }
         }
-        if (!early.empty()) {
-            for (Type* t : early) Declare(t);
-            Line("");
-        }
-        for (Type* t : order) WriteType(t);
-        for (auto& t : locals)
-            if (!t->write) WriteType(t.get());
         indent.clear();
         Line("};");
+    }
+
+    // A use, in the library block, of a type defined before it.
+    void Mention(Type* t) {
+        switch (t->kind) {
+        case TKIND_INTERFACE: Line("interface " + t->name + ";"); break;
+        case TKIND_DISPATCH: Line("dispinterface " + t->name + ";"); break;
+        case TKIND_COCLASS: Line("coclass " + t->name + ";"); break;
+        default:
+            Comment(KindWord(t) + " " + t->name + " is defined before the library block");
+            break;
+        }
+        Line("");
     }
 
     void WriteTypes(const std::vector<int>& indexes) {

@@ -37,6 +37,14 @@ one() {
     echo "fail $base idl: $(head -n1 "$dir/idl.err")" >"$result"; return
   fi
   "$facts" "$file" >"$dir/orig.facts" 2>/dev/null || { echo "fail $base facts of the original" >"$result"; return; }
+  # The imported libraries, under the names the library recorded, beside the rebuilt one (where
+  # widl and the reader look for them).
+  local rec found
+  while IFS=$'\t' read -r rec found; do
+    [ -n "$found" ] && [ -f "$found" ] || continue
+    ln -sf "$found" "$dir/$rec" 2>/dev/null
+    ln -sf "$found" "$dir/${rec##*[\\/]}" 2>/dev/null
+  done < <("$facts" "$file" --imports 2>/dev/null)
   local sys; sys=$(head -n1 "$dir/orig.facts" | sed -n 's/.* sys=\([0-9]*\).*/\1/p')
   local arch=--win32
   [ "$sys" = 3 ] && arch=--win64
@@ -44,7 +52,7 @@ one() {
   local d
   IFS=: read -ra dirs <<<"${LIBDIRS:-}"
   for d in "${dirs[@]}"; do [ -n "$d" ] && extra+=(-L "$d"); done
-  if ! (cd "$dir" && "$widl" --nostdinc -t $arch -L "$libdir" "${extra[@]}" -o rebuilt.tlb lib.idl) >"$dir/widl.out" 2>&1; then
+  if ! (cd "$dir" && "$widl" --nostdinc -t $arch -L "$dir" -L "$libdir" "${extra[@]}" -o rebuilt.tlb lib.idl) >"$dir/widl.out" 2>&1; then
     local err; err=$(grep -m1 -E "error" "$dir/widl.out" || head -n1 "$dir/widl.out")
     while read -r kind name regex; do
       [ "$kind" = reject ] || continue

@@ -1,4 +1,4 @@
-// tlbfacts FILE [--ignore NAME,...]: every field the type-library service gives for a library,
+// tlbfacts FILE [--ignore NAME,...] | tlbfacts FILE --imports: every field the type-library service gives for a library,
 // one fact a line, for comparing a library with the one its IDL compiles to. Fields `dump`
 // prints are here too, with help contexts, custom data, vtable offsets, default values,
 // calling conventions, record sizes and module entries besides.
@@ -12,10 +12,16 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <algorithm>
+#include <map>
+#include <vector>
 
 namespace {
 
 std::set<std::string> g_ignore;
+std::string g_libName;
+// Lines of the type being printed; with type-order ignored, types are printed sorted by name.
+std::vector<std::string>* g_out = nullptr;
 bool Ignored(const char* name) { return g_ignore.count(name) != 0; }
 
 std::string Hex(std::uint32_t v) {
@@ -58,6 +64,7 @@ std::string RefName(ITypeInfo* owner, HREFTYPE h) {
         BStr ln;
         lib->GetDocumentation(-1, ln.Put(), nullptr, nullptr, nullptr);
         where = ln.Utf8() + ".";
+        if (Ignored("import-refs") && ln.Utf8() != g_libName) return "<imported>";
     }
     return where + n.Utf8();
 }
@@ -94,6 +101,11 @@ std::string Cust(F get) {
     return s;
 }
 
+void Emit(const std::string& line) {
+    if (g_out) g_out->push_back(line);
+    else std::printf("%s\n", line.c_str());
+}
+
 void Doc(ITypeInfo* ti, MEMBERID id, std::string* s) {
     BStr name, doc;
     DWORD ctx = 0, sctx = 0;
@@ -110,7 +122,7 @@ void Doc(ITypeInfo* ti, MEMBERID id, std::string* s) {
 void Facts(ITypeInfo* ti, const std::string& prefix) {
     TypeAttrPtr a;
     if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) {
-        std::printf("%s unreadable\n", prefix.c_str());
+        Emit(prefix + " unreadable");
         return;
     }
     ComPtr<ITypeInfo2> t2;
@@ -124,7 +136,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
     Doc(ti, MEMBERID_NIL, &s);
     if (t2) s += Cust([&](CUSTDATA* c) { return t2->GetAllCustData(c); });
     if (a->typekind == TKIND_ALIAS) s += " alias=" + Type(ti, a->tdescAlias);
-    std::printf("%s\n", s.c_str());
+    Emit(s);
     for (UINT i = 0; i < a->cImplTypes; ++i) {
         HREFTYPE h = 0;
         INT flags = 0;
@@ -132,12 +144,12 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         ti->GetImplTypeFlags(i, &flags);
         std::string l = prefix + " impl" + std::to_string(i) + " " + RefName(ti, h) + " flags=" + std::to_string(flags);
         if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllImplTypeCustData(i, c); });
-        std::printf("%s\n", l.c_str());
+        Emit(l);
     }
     for (UINT i = 0; i < a->cFuncs; ++i) {
         FuncDescPtr f;
         if (FAILED(ti->GetFuncDesc(i, f.Put(ti))) || !f) {
-            std::printf("%s func%u unreadable\n", prefix.c_str(), i);
+            Emit(prefix + " func" + std::to_string(i) + " unreadable");
             continue;
         }
         std::string l = prefix + " func" + std::to_string(i) + " id=" + Hex(std::uint32_t(f->memid)) +
@@ -156,7 +168,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         BSTR names[260] = {};
         UINT got = 0;
         ti->GetNames(f->memid, names, 260, &got);
-        std::printf("%s\n", l.c_str());
+        Emit(l);
         for (SHORT p = 0; p < f->cParams; ++p) {
             const ELEMDESC& e = f->lprgelemdescParam[p];
             std::string pl = prefix + " func" + std::to_string(i) + " param" + std::to_string(p) +
@@ -165,14 +177,14 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
             if ((e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex)
                 pl += " default=" + Value(e.paramdesc.pparamdescex->varDefaultValue);
             if (t2) pl += Cust([&](CUSTDATA* c) { return t2->GetAllParamCustData(i, UINT(p), c); });
-            std::printf("%s\n", pl.c_str());
+            Emit(pl);
         }
         for (UINT n = 0; n < got && n < 260; ++n) SysFreeString(names[n]);
     }
     for (UINT i = 0; i < a->cVars; ++i) {
         VarDescPtr v;
         if (FAILED(ti->GetVarDesc(i, v.Put(ti))) || !v) {
-            std::printf("%s var%u unreadable\n", prefix.c_str(), i);
+            Emit(prefix + " var" + std::to_string(i) + " unreadable");
             continue;
         }
         std::string l = prefix + " var" + std::to_string(i) + " id=" + Hex(std::uint32_t(v->memid)) +
@@ -182,7 +194,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         else if (v->varkind != VAR_CONST) l += " oinst=" + std::to_string(v->oInst);
         Doc(ti, v->memid, &l);
         if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllVarCustData(i, c); });
-        std::printf("%s\n", l.c_str());
+        Emit(l);
     }
 }
 
@@ -193,8 +205,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: tlbfacts FILE [--ignore NAME,...]\n");
         return 2;
     }
-    for (int i = 2; i + 1 < argc; i += 2) {
-        if (std::string(argv[i]) != "--ignore") return 2;
+    bool importsOnly = false;
+    for (int i = 2; i < argc; i += 2) {
+        if (std::string(argv[i]) == "--imports") {
+            importsOnly = true;
+            --i;
+            continue;
+        }
+        if (std::string(argv[i]) != "--ignore" || i + 1 >= argc) return 2;
         std::stringstream in(argv[i + 1]);
         for (std::string n; std::getline(in, n, ',');) g_ignore.insert(n);
     }
@@ -204,11 +222,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "error 0x%08X\n", unsigned(hr));
         return 1;
     }
+    if (importsOnly) {
+        // The imported libraries: the recorded name and where it was found, tab-separated.
+        ComPtr<ITypeLibImports> imports;
+        if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))))
+            for (UINT i = 0; i < imports->GetImportCount(); ++i) {
+                BStr rec, path;
+                imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, rec.Put(), path.Put());
+                std::printf("%s\t%s\n", rec.Utf8().c_str(), path.Utf8().c_str());
+            }
+        return 0;
+    }
     LibAttrPtr la;
     lib->GetLibAttr(la.Put(lib.Get()));
     BStr name, doc, file;
     DWORD ctx = 0, sctx = 0;
     lib->GetDocumentation(-1, name.Put(), doc.Put(), &ctx, file.Put());
+    g_libName = name.Utf8();
     ComPtr<ITypeLib2> l2;
     lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(l2.Put()));
     if (l2) l2->GetDocumentation2(-1, 0, nullptr, &sctx, nullptr);
@@ -230,17 +260,28 @@ int main(int argc, char** argv) {
         }
     }
     const UINT count = lib->GetTypeInfoCount();
+    std::multimap<std::string, std::vector<std::string>> sorted;
     for (UINT i = 0; i < count; ++i) {
         ComPtr<ITypeInfo> ti;
+        std::vector<std::string> lines;
+        if (Ignored("type-order")) g_out = &lines;
+        std::string prefix = "type" + std::to_string(i);
+        BStr typeName;
         if (FAILED(lib->GetTypeInfo(i, ti.Put())) || !ti) {
-            std::printf("type%u unreadable\n", i);
-            continue;
+            Emit(prefix + " unreadable");
+        } else {
+            ti->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
+            if (Ignored("type-order")) prefix = "type:" + typeName.Utf8();
+            Facts(ti.Get(), prefix);
+            HREFTYPE twin;
+            ComPtr<ITypeInfo> side;
+            if (SUCCEEDED(ti->GetRefTypeOfImplType(UINT(-1), &twin)) && SUCCEEDED(ti->GetRefTypeInfo(twin, side.Put())) && side)
+                Facts(side.Get(), prefix + ".iface");
         }
-        Facts(ti.Get(), "type" + std::to_string(i));
-        HREFTYPE twin;
-        ComPtr<ITypeInfo> side;
-        if (SUCCEEDED(ti->GetRefTypeOfImplType(UINT(-1), &twin)) && SUCCEEDED(ti->GetRefTypeInfo(twin, side.Put())) && side)
-            Facts(side.Get(), "type" + std::to_string(i) + ".iface");
+        g_out = nullptr;
+        if (Ignored("type-order")) sorted.emplace(typeName.Utf8(), std::move(lines));
     }
+    for (const auto& [name, lines] : sorted)
+        for (const std::string& l : lines) std::printf("%s\n", l.c_str());
     return 0;
 }
