@@ -33,11 +33,10 @@ bool IsIdlKeyword(const std::string& s) {
         "FALSE", "NULL", "TRUE", "__cdecl", "__fastcall", "__int32", "__int3264", "__int64", "__pascal",
         "__stdcall", "_cdecl", "_fastcall", "_pascal", "_stdcall", "boolean", "byte", "case", "cdecl", "char",
         "coclass", "const", "cpp_quote", "default", "dispinterface", "double", "enum", "error_status_t", "extern",
-        "float", "handle_t", "hyper", "import", "importlib", "in_line", "inline", "int", "interface", "library",
-        "long", "methods", "module", "namespace", "pascal", "properties", "register", "short", "signed", "sizeof",
+        "float", "handle_t", "hyper", "import", "importlib", "inline", "int", "interface", "library",
+        "long", "methods", "module", "pascal", "properties", "register", "short", "signed", "sizeof",
         "small", "static", "stdcall", "struct", "switch", "typedef", "union", "unsigned", "void", "wchar_t",
-        "midl_pragma", "pragma", "import", "apicontract", "runtimeclass", "delegate", "declare", "requires",
-        "attribute", "float", "int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64"};
+        "TRUE", "FALSE"};
     return words.count(s) != 0;
 }
 
@@ -195,6 +194,7 @@ struct TIdlWriter::Impl {
         int state = 0;              // while ordering: 0 new, 1 in progress, 2 placed
         bool declared = false;      // forward declaration written
         bool full = false;          // an imported type whose definition is written
+        Type* dispatchOf = nullptr; // a dispatch interface declared from this interface
     };
 
     TIdlWriter* w;
@@ -251,6 +251,9 @@ struct TIdlWriter::Impl {
     Type* TypeOf(ITypeInfo* owner, HREFTYPE href) {
         ComPtr<ITypeInfo> ref;
         if (FAILED(owner->GetRefTypeInfo(href, ref.Put())) || !ref) return nullptr;
+        return TypeOfInfo(ref);
+    }
+    Type* TypeOfInfo(const ComPtr<ITypeInfo>& ref) {
         auto it = byInfo.find(ref.Get());
         if (it != byInfo.end()) return it->second;
         ComPtr<ITypeLib> container;
@@ -325,8 +328,12 @@ struct TIdlWriter::Impl {
             if (!r || r == t) continue;
             (attr->typekind == TKIND_COCLASS ? t->names : t->needs).push_back(r);
         }
-        if (t->kind == TKIND_DISPATCH) {
-            // A dispatch interface's functions may come from interfaces: they are written here.
+        if (t->kind == TKIND_DISPATCH && !t->dual) {
+            t->dispatchOf = DispatchSource(t, ti, *attr.Get());
+            if (t->dispatchOf) {
+                t->needs.push_back(t->dispatchOf);
+                return;
+            }
         }
         for (UINT i = 0; i < attr->cFuncs; ++i) {
             FuncDescPtr fd;
@@ -339,6 +346,68 @@ struct TIdlWriter::Impl {
             if (FAILED(ti->GetVarDesc(i, vd.Put(ti))) || !vd) continue;
             NeedType(t, ti, vd->elemdescVar.tdesc, false, 0);
         }
+    }
+
+    // The names of an interface's functions, its bases' first; false past a sane depth.
+    static bool ChainNames(ITypeInfo* ti, std::vector<std::string>* names, int depth) {
+        if (depth > 64) return false;
+        TypeAttrPtr a;
+        if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a || a->typekind != TKIND_INTERFACE) return false;
+        HREFTYPE href;
+        ComPtr<ITypeInfo> base;
+        if (a->cImplTypes && SUCCEEDED(ti->GetRefTypeOfImplType(0, &href)) &&
+            SUCCEEDED(ti->GetRefTypeInfo(href, base.Put())) && base && !ChainNames(base.Get(), names, depth + 1))
+            return false;
+        for (UINT i = 0; i < a->cFuncs; ++i) {
+            FuncDescPtr fd;
+            BStr n;
+            if (FAILED(ti->GetFuncDesc(i, fd.Put(ti))) || !fd) return false;
+            ti->GetDocumentation(fd->memid, n.Put(), nullptr, nullptr, nullptr);
+            names->push_back(n.Utf8());
+        }
+        return true;
+    }
+
+    // A dispatch interface declared as "dispinterface D { interface I; }" lists I's functions,
+    // IUnknown's first: the interface of the library whose functions are exactly those.
+    Type* DispatchSource(Type* t, ITypeInfo* ti, const TYPEATTR& a) {
+        if (a.cFuncs < 3 || a.cVars) return nullptr;
+        std::vector<std::string> names;
+        for (UINT i = 0; i < a.cFuncs; ++i) {
+            FuncDescPtr fd;
+            BStr n;
+            if (FAILED(ti->GetFuncDesc(i, fd.Put(ti))) || !fd) return nullptr;
+            if (i == 0 && (fd->memid != 0x60000000 || fd->funckind != FUNC_DISPATCH)) return nullptr;
+            ti->GetDocumentation(fd->memid, n.Put(), nullptr, nullptr, nullptr);
+            names.push_back(n.Utf8());
+        }
+        if (names[0] != "QueryInterface") return nullptr;
+        for (auto& c : locals) {
+            if (c.get() == t || !c->write || c->kind != TKIND_INTERFACE || c->dual) continue;
+            std::vector<std::string> chain;
+            if (ChainNames(c->write.Get(), &chain, 0) && chain == names) return c.get();
+        }
+        // An interface of an imported library.
+        ComPtr<ITypeLibImports> imports;
+        if (FAILED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))) || !imports)
+            return nullptr;
+        for (UINT i = 0; i < imports->GetImportCount(); ++i) {
+            BStr path;
+            ComPtr<ITypeLib> other;
+            if (imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, nullptr, path.Put()) != S_OK ||
+                FAILED(LoadTypeLib(Utf8ToUtf16(path.Utf8()).c_str(), other.Put())) || !other)
+                continue;
+            for (UINT k = 0; k < other->GetTypeInfoCount(); ++k) {
+                TYPEKIND kind;
+                ComPtr<ITypeInfo> c;
+                if (FAILED(other->GetTypeInfoType(k, &kind)) || kind != TKIND_INTERFACE ||
+                    FAILED(other->GetTypeInfo(k, c.Put())) || !c)
+                    continue;
+                std::vector<std::string> chain;
+                if (ChainNames(c.Get(), &chain, 0) && chain == names) return TypeOfInfo(c);
+            }
+        }
+        return nullptr;
     }
 
     // ---- output -------------------------------------------------------------------------------
@@ -404,7 +473,13 @@ struct TIdlWriter::Impl {
         case VT_PTR:
             if (!td.lptdesc) { d->problem = "pointer without a target"; d->before += "void*"; return; }
             TypeText(owner, *td.lptdesc, d, depth + 1);
-            d->before += "*";
+            if (!d->after.empty()) {
+                // A pointer to an array: "T (*name)[n]".
+                d->before += " (*";
+                d->after = ")" + d->after;
+            } else {
+                d->before += "*";
+            }
             return;
         case VT_SAFEARRAY:
             d->before += "SAFEARRAY(";
@@ -689,7 +764,10 @@ struct TIdlWriter::Impl {
             if (pf & PARAMFLAG_FOUT) p.at.Add("out");
             if (pf & PARAMFLAG_FLCID) p.at.Add("lcid");
             if (pf & PARAMFLAG_FRETVAL) p.at.Add("retval");
-            if (pf & PARAMFLAG_FOPT) p.at.Add("optional");
+            // A default value makes a parameter optional by itself; saying so again would
+            // count it among the optional parameters (cParamsOpt) as well.
+            if ((pf & PARAMFLAG_FOPT) && !((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex))
+                p.at.Add("optional");
             if ((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {
                 std::string v;
                 if (ValueText(e.paramdesc.pparamdescex->varDefaultValue, &v))
@@ -837,6 +915,16 @@ struct TIdlWriter::Impl {
             FlushNotes();
             Line(at.Text());
             Line("dispinterface " + name + " {");
+            if (t->dispatchOf) {
+                indent += "    ";
+                Put("interface ");
+                PutRef(t->dispatchOf->name, t->dispatchOf);
+                Put(";");
+                EndLine();
+                indent.resize(indent.size() - 4);
+                Line("};");
+                break;
+            }
             Line("properties:");
             indent += "    ";
             for (UINT i = 0; i < a.cVars; ++i) WriteVar(t, ti, t2.Get(), i, span);
@@ -956,6 +1044,21 @@ struct TIdlWriter::Impl {
         hoisted->push_back(t);
     }
 
+    static bool IsInterfaceLike(Type* t) {
+        return t->kind == TKIND_INTERFACE || t->kind == TKIND_DISPATCH || t->kind == TKIND_COCLASS;
+    }
+
+    // Places `t` in the block after what it needs there.
+    void Early(Type* t, std::vector<Type*>* order, int depth) {
+        if (t->state != 0 || depth > 256) return;
+        t->state = 1;
+        Scan(t);
+        for (Type* n : t->needs)
+            if (n->local) Early(n, order, depth + 1);
+        t->state = 2;
+        order->push_back(t);
+    }
+
     void WriteLibrary() {
         ComPtr<ITypeLib2> l2;
         lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(l2.Put()));
@@ -966,20 +1069,29 @@ struct TIdlWriter::Impl {
         lib->GetDocumentation(-1, libName.Put(), libDoc.Put(), &helpContext, helpFile.Put());
         if (l2) l2->GetDocumentation2(-1, 0, nullptr, &helpStringContext, nullptr);
 
-        // Local types in the library's order, except those needed before their place.
-        std::vector<Type*> hoisted, inLibrary;
+        // Local types in the library's order. Interfaces needed (as a base) before their place are
+        // defined before the library block, with what they need, and named at their place;
+        // other types needed early are written in the block just before their first use.
+        std::vector<Type*> hoisted, order;
         for (auto& t : locals) {
             if (!t->write) continue;
             Scan(t.get());
+            t->state = 2;
             for (Type* n : t->needs)
-                if (n->local && n->state == 0 && n != t.get()) Hoist(n, &hoisted, 0);
-            if (t->state == 0) {
-                t->state = 2;
-                inLibrary.push_back(t.get());
-            }
+                if (n->local && n->state == 0 && n != t.get() && IsInterfaceLike(n)) Hoist(n, &hoisted, 0);
         }
-        std::vector<Type*> order = hoisted;
-        order.insert(order.end(), inLibrary.begin(), inLibrary.end());
+        for (auto& t : locals) t->state = 0;
+        for (Type* t : hoisted) t->state = 2;
+        std::vector<Type*> hoistedCopy = hoisted;
+        hoisted.clear();
+        for (Type* t : hoistedCopy) t->state = 0;
+        for (Type* t : hoistedCopy) Hoist(t, &hoisted, 0);
+        std::set<Type*> hoistedSet(hoisted.begin(), hoisted.end());
+        for (auto& t : locals) t->state = 0;
+        for (Type* t : hoisted) t->state = 2;
+        for (auto& t : locals)
+            if (t->write && !hoistedSet.count(t.get())) Early(t.get(), &order, 0);
+        order.insert(order.begin(), hoisted.begin(), hoisted.end());
 
         // Imported types: definitions for what is needed by value, declarations for the rest.
         std::vector<Type*> importedOrder;
@@ -1096,14 +1208,22 @@ struct TIdlWriter::Impl {
         }
         // Every local type is named here in the library's order: compilers number the types in
         // the order the library block first uses them.
-        std::set<Type*> hoistedSet(hoisted.begin(), hoisted.end());
+        std::size_t next = 0;
+        std::vector<Type*> inBlock(order.begin() + std::ptrdiff_t(hoisted.size()), order.end());
+        std::set<Type*> written;
         for (auto& t : locals) {
             if (!t->write) {
                 WriteType(t.get());
             } else if (hoistedSet.count(t.get())) {
                 Mention(t.get());
-            } else {
-                WriteType(t.get());
+            } else if (!written.count(t.get())) {
+                // What comes early for this type, then the type.
+                while (next < inBlock.size()) {
+                    Type* x = inBlock[next++];
+                    written.insert(x);
+                    WriteType(x);
+                    if (x == t.get()) break;
+                }
             }
         }
         indent.clear();

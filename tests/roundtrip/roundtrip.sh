@@ -64,13 +64,13 @@ one() {
   fi
   "$tlb" dump "$file" >"$dir/orig.dump" 2>&1
   "$tlb" dump "$dir/rebuilt.tlb" >"$dir/rebuilt.dump" 2>&1
-  "$facts" "$dir/rebuilt.tlb" >"$dir/rebuilt.facts" 2>/dev/null
+  "$facts" "$dir/rebuilt.tlb" --rebuilt >"$dir/rebuilt.facts" 2>/dev/null
   if cmp -s "$dir/orig.dump" "$dir/rebuilt.dump" && cmp -s "$dir/orig.facts" "$dir/rebuilt.facts"; then
     echo "identical $base" >"$result"; return
   fi
   local all; all=$(grep -E '^ignore ' "$limits" | awk '{print $2}' | paste -sd, -)
   "$facts" "$file" --ignore "$all" >"$dir/orig.lim" 2>/dev/null
-  "$facts" "$dir/rebuilt.tlb" --ignore "$all" >"$dir/rebuilt.lim" 2>/dev/null
+  "$facts" "$dir/rebuilt.tlb" --rebuilt --ignore "$all" >"$dir/rebuilt.lim" 2>/dev/null
   if ! cmp -s "$dir/orig.lim" "$dir/rebuilt.lim"; then
     diff "$dir/orig.lim" "$dir/rebuilt.lim" >"$dir/diff"
     echo "fail $base differs: $(grep -m1 '^[<>]' "$dir/diff")" >"$result"; return
@@ -80,7 +80,7 @@ one() {
   for name in ${all//,/ }; do
     local others; others=$(echo ",$all," | sed "s/,$name,/,/; s/^,//; s/,$//")
     if ! cmp -s <("$facts" "$file" --ignore "${others:-none}" 2>/dev/null) \
-                <("$facts" "$dir/rebuilt.tlb" --ignore "${others:-none}" 2>/dev/null); then
+                <("$facts" "$dir/rebuilt.tlb" --rebuilt --ignore "${others:-none}" 2>/dev/null); then
       needed="$needed $name"
     fi
   done
@@ -99,7 +99,7 @@ for file in "$@"; do
   case "$1" in
     identical) identical=$((identical + 1)) ;;
     limited) limited=$((limited + 1)); shift 2; for l in "$@"; do by_limit[$l]=$(( ${by_limit[$l]:-0} + 1 )); done ;;
-    rejected) rejected=$((rejected + 1)); by_limit[$3]=$(( ${by_limit[$3]:-0} + 1 )) ;;
+    rejected) rejected=$((rejected + 1)); l=${3%:}; by_limit[$l]=$(( ${by_limit[$l]:-0} + 1 )) ;;
     *) failed=$((failed + 1)); echo "$r" ;;
   esac
 done
