@@ -193,6 +193,7 @@ struct TIdlWriter::Impl {
         std::vector<Type*> needs, names;
         int state = 0;              // while ordering: 0 new, 1 in progress, 2 placed
         bool declared = false;      // forward declaration written
+        bool written = false;       // definition written
         bool full = false;          // an imported type whose definition is written
         Type* dispatchOf = nullptr; // a dispatch interface declared from this interface
     };
@@ -304,8 +305,11 @@ struct TIdlWriter::Impl {
         case VT_USERDEFINED: {
             Type* r = TypeOf(owner, td.hreftype);
             if (!r || r == t) break;
+            // Records and unions of the library reached through a pointer are named with their tag
+            // ("struct X*") when not defined yet, which breaks cycles between records.
             bool named = viaPointer && (r->kind == TKIND_INTERFACE || r->kind == TKIND_DISPATCH ||
-                                        r->kind == TKIND_COCLASS);
+                                        r->kind == TKIND_COCLASS ||
+                                        (r->local && (r->kind == TKIND_RECORD || r->kind == TKIND_UNION)));
             (named ? t->names : t->needs).push_back(r);
             break;
         }
@@ -472,6 +476,11 @@ struct TIdlWriter::Impl {
         switch (td.vt) {
         case VT_PTR:
             if (!td.lptdesc) { d->problem = "pointer without a target"; d->before += "void*"; return; }
+            if (td.lptdesc->vt == VT_USERDEFINED) {
+                Type* r = TypeOf(owner, td.lptdesc->hreftype);
+                if (r && r->local && !r->written && (r->kind == TKIND_RECORD || r->kind == TKIND_UNION))
+                    d->before += r->kind == TKIND_RECORD ? "struct " : "union ";
+            }
             TypeText(owner, *td.lptdesc, d, depth + 1);
             if (!d->after.empty()) {
                 // A pointer to an array: "T (*name)[n]".
@@ -704,7 +713,7 @@ struct TIdlWriter::Impl {
             Put(";");
         }
         EndLine();
-        if (span) span->Members.push_back({first, w->Lines - 1, vd->memid, 0, true});
+        if (span) span->Members.push_back({first, w->Lines - 1, vd->memid, 0, true, nameB.Utf8()});
     }
     UINT enumCount = 0;
     bool usesDispatch = false, usesUnknown = false;  // VT_DISPATCH, VT_UNKNOWN anywhere
@@ -720,7 +729,8 @@ struct TIdlWriter::Impl {
         std::vector<BSTR> names(std::size_t(f.cParams) + 1, nullptr);
         UINT got = 0;
         ti->GetNames(f.memid, names.data(), UINT(names.size()), &got);
-        std::string fname = Ident(got ? Str(names[0]) : std::string(), "function");
+        const std::string rawName = got ? Str(names[0]) : std::string();
+        std::string fname = Ident(rawName, "function");
         if (fname.empty()) fname = "_func" + std::to_string(index);
         Attrs at;
         at.Add("id(" + Hex(std::uint32_t(f.memid)) + ")");
@@ -807,7 +817,7 @@ struct TIdlWriter::Impl {
         }
         Put(");");
         EndLine();
-        if (span) span->Members.push_back({first, w->Lines - 1, f.memid, int(f.invkind), false});
+        if (span) span->Members.push_back({first, w->Lines - 1, f.memid, int(f.invkind), false, rawName});
     }
 
     void WriteType(Type* t) {
@@ -815,6 +825,7 @@ struct TIdlWriter::Impl {
         span.TypeIndex = t->index;
         span.FirstLine = w->Lines;
         WriteTypeBody(t, t->local ? &span : nullptr);
+        t->written = true;
         span.LastLine = w->Lines - 1;
         if (t->local) w->Spans.push_back(std::move(span));
         Line("");
@@ -983,6 +994,7 @@ struct TIdlWriter::Impl {
     void Declare(Type* t) {
         if (t->declared) return;
         t->declared = true;
+        if (t->kind == TKIND_RECORD || t->kind == TKIND_UNION) return;  // named by its tag where used
         if (t->kind == TKIND_INTERFACE) Line("interface " + t->name + ";");
         else if (t->kind == TKIND_DISPATCH) Line("dispinterface " + t->name + ";");
         else if (t->kind == TKIND_COCLASS) Line("coclass " + t->name + ";");
@@ -1244,6 +1256,8 @@ struct TIdlWriter::Impl {
     }
 
     void WriteTypes(const std::vector<int>& indexes) {
+        // Each type is shown as if the library's other types were declared before it.
+        for (auto& t : locals) t->written = true;
         LibAttrPtr la;
         BStr libName;
         lib->GetDocumentation(-1, libName.Put(), nullptr, nullptr, nullptr);

@@ -24,6 +24,7 @@ struct TIdlMemberSpan {
     std::int32_t MemberId = 0;
     int InvokeKind = 0;  // INVOKEKIND of a function; 0 for a variable or constant
     bool IsVariable = false;
+    std::string Name;
 };
 
 struct TIdlTypeSpan {

@@ -51,6 +51,7 @@ void TMainForm::CreateComponents() {
     miSearch = ui->miSearch;
     miHistory = ui->miHistory;
     miLegend = ui->miLegend;
+    miIdl = ui->miIdl;
     gbTypeLib = ui->gbTypeLib;
     gbClasses = ui->gbClasses;
     gbEntity = ui->gbEntity;
@@ -135,6 +136,7 @@ void TMainForm::ConnectHandlers() {
     connect(miSearch, &QAction::triggered, this, guarded(&TMainForm::miSearchClick));
     connect(miHistory, &QAction::triggered, this, guarded(&TMainForm::miHistoryClick));
     connect(miLegend, &QAction::triggered, this, guarded(&TMainForm::miLegendClick));
+    connect(miIdl, &QAction::triggered, this, guarded(&TMainForm::miIdlClick));
     connect(miEdit, &QMenu::aboutToShow, this, guarded(&TMainForm::miEditClick));
     connect(pmEdit, &QMenu::aboutToShow, this, guarded(&TMainForm::miEditClick));
     for (QTreeWidget* list : {lvTypeLib, lvClasses, lvMembers}) {

@@ -93,7 +93,7 @@ public:
     QMenu *miFile, *miEdit, *miView;
     QAction *miOpen, *miOpenFile, *miResolve, *miExit;
     QAction *miCopy, *miCopyAll, *miSearch;
-    QAction *miHistory, *miLegend;
+    QAction *miHistory, *miLegend, *miIdl;
     QGroupBox *gbTypeLib, *gbClasses, *gbEntity;
     QTreeWidget *lvTypeLib, *lvClasses, *lvMembers;
     TDocPane* txtDoc;
@@ -123,6 +123,7 @@ public:
     void miExitClick();
     void miHistoryClick();    // comes with the history window
     void miLegendClick();     // mainform_edit.cpp
+    void miIdlClick();        // mainform_edit.cpp
     // Opens a library; throws EBrowserError when it cannot be loaded, leaving everything as it was.
     void OpenTypeLib(const QString& path);
     // OpenTypeLib under the hourglass, for the open commands.
