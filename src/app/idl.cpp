@@ -51,9 +51,11 @@ bool IsIdentifier(const std::string& s) {
 }
 
 std::string Hex(std::uint32_t v, int digits = 8) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%0*" PRIX32, digits, v);
-    return buf;
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string s(std::size_t(digits < 8 && (v >> (digits * 4)) ? 8 : digits) + 2, '0');
+    s[1] = 'x';
+    for (std::size_t i = s.size() - 1; i >= 2; --i, v >>= 4) s[i] = kDigits[v & 15];
+    return s;
 }
 
 std::string GuidText(const GUID& g) {
