@@ -36,15 +36,27 @@ one() {
   if ! "$tlb" idl "$file" --output "$dir/lib.idl" 2>"$dir/idl.err"; then
     echo "fail $base idl: $(head -n1 "$dir/idl.err")" >"$result"; return
   fi
-  "$facts" "$file" >"$dir/orig.facts" 2>/dev/null || { echo "fail $base facts of the original" >"$result"; return; }
-  # The imported libraries, under the names the library recorded, beside the rebuilt one (where
-  # widl and the reader look for them).
-  local rec found
+  # The original and the rebuilt library are read with the same imported libraries beside them:
+  # those the original finds, else those in LIBDIRS, under the names the library recorded.
+  mkdir -p "$dir/orig"
+  cp "$file" "$dir/orig/$base"
+  local rec found d
+  IFS=: read -ra dirs <<<"${LIBDIRS:-}"
   while IFS=$'\t' read -r rec found; do
-    [ -n "$found" ] && [ -f "$found" ] || continue
-    ln -sf "$found" "$dir/$rec" 2>/dev/null
-    ln -sf "$found" "$dir/${rec##*[\\/]}" 2>/dev/null
+    if [ -z "$found" ] || [ ! -f "$found" ]; then
+      found=""
+      for d in "${dirs[@]}"; do
+        [ -n "$d" ] && [ -f "$d/${rec##*[\\/]}" ] && { found="$d/${rec##*[\\/]}"; break; }
+      done
+      [ -n "$found" ] || continue
+    fi
+    for d in "$dir" "$dir/orig"; do
+      ln -sf "$found" "$d/$rec" 2>/dev/null
+      ln -sf "$found" "$d/${rec##*[\\/]}" 2>/dev/null
+    done
   done < <("$facts" "$file" --imports 2>/dev/null)
+  file="$dir/orig/$base"
+  "$facts" "$file" >"$dir/orig.facts" 2>/dev/null || { echo "fail $base facts of the original" >"$result"; return; }
   local sys; sys=$(head -n1 "$dir/orig.facts" | sed -n 's/.* sys=\([0-9]*\).*/\1/p')
   local arch=--win32
   [ "$sys" = 3 ] && arch=--win64

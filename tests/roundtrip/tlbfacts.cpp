@@ -105,7 +105,7 @@ std::string RefName(ITypeInfo* owner, HREFTYPE h, bool bare = false) {
         BStr ln;
         lib->GetDocumentation(-1, ln.Put(), nullptr, nullptr, nullptr);
         where = ln.Utf8() + ".";
-        if (bare) return n.Utf8();
+        if (bare || (Ignored("imported-names") && g_importedNames.count(n.Utf8()))) return n.Utf8();
         if (Ignored("import-refs") && ln.Utf8() != g_libName) return "<imported>";
     }
     return where + n.Utf8();
@@ -321,7 +321,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", s.c_str());
     ComPtr<ITypeLibImports> imports;
     if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put())))) {
-        for (UINT i = 0; i < imports->GetImportCount() && Ignored("coclass-imports"); ++i) {
+        for (UINT i = 0; i < imports->GetImportCount() && (Ignored("coclass-imports") || Ignored("imported-names")); ++i) {
             BStr path;
             ComPtr<ITypeLib> other;
             if (imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, nullptr, path.Put()) != S_OK ||
@@ -372,6 +372,7 @@ int main(int argc, char** argv) {
             lines[0].find(" funcs=0 ") != std::string::npos)
             continue;
         if (Ignored("coclass-imports") && g_rebuilt && g_importedNames.count(name)) continue;
+        if (Ignored("imported-names") && g_importedNames.count(name)) continue;
         for (const std::string& l : lines) std::printf("%s\n", l.c_str());
         previous = &lines;
     }
