@@ -332,7 +332,8 @@ struct TIdlWriter::Impl {
             if (FAILED(ti->GetRefTypeOfImplType(i, &href))) continue;
             Type* r = TypeOf(ti, href);
             if (!r || r == t) continue;
-            (attr->typekind == TKIND_COCLASS ? t->names : t->needs).push_back(r);
+            // widl adds a coclass's imported interfaces to the library too: they must be defined.
+            (attr->typekind == TKIND_COCLASS && r->local ? t->names : t->needs).push_back(r);
         }
         if (t->kind == TKIND_DISPATCH && !t->dual) {
             t->dispatchOf = DispatchSource(t, ti, *attr.Get());
