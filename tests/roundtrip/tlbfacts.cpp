@@ -187,7 +187,8 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
     ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
     std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + GuidToString(a->guid) +
                     " ver=" + std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum) +
-                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + std::to_string(a->cbSizeInstance) +
+                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + ((a->typekind == TKIND_RECORD || a->typekind == TKIND_UNION) && Ignored("record-layout")
+                                    ? std::string("?") : std::to_string(a->cbSizeInstance)) +
                     " align=" + ((a->typekind == TKIND_RECORD || a->typekind == TKIND_UNION || a->typekind == TKIND_ALIAS) && Ignored("record-layout")
                                      ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + std::to_string(a->cbSizeVft) +
                     " funcs=" + std::to_string(a->cFuncs) +
