@@ -191,7 +191,8 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
                                     ? std::string("?") : std::to_string(a->cbSizeInstance)) +
                     " align=" + ((a->typekind == TKIND_RECORD || a->typekind == TKIND_UNION || a->typekind == TKIND_ALIAS) && Ignored("record-layout")
                                      ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + std::to_string(a->cbSizeVft) +
-                    " funcs=" + std::to_string(a->cFuncs) +
+                    " funcs=" + (a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL) && Ignored("dispatch-reference")
+                                     ? std::string("?") : std::to_string(a->cFuncs)) +
                     " vars=" + (a->typekind == TKIND_MODULE && Ignored("module-constants") ? std::string("?") : std::to_string(a->cVars)) +
                     " impls=" + std::to_string(a->cImplTypes);
     Doc(ti, MEMBERID_NIL, &s);
@@ -205,11 +206,17 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         ti->GetImplTypeFlags(i, &flags);
         std::string ref = RefName(ti, h, a->typekind == TKIND_COCLASS && Ignored("coclass-imports"));
         if (Ignored("dual-base") && (a->wTypeFlags & TYPEFLAG_FDUAL) && !DerivesFromDispatch(ti)) ref = "?";
+        if (Ignored("dispatch-reference") && (a->typekind == TKIND_DISPATCH || ref == "IDispatch" || ref == "?" ||
+                                             ref.size() > 10 && ref.compare(ref.size() - 10, 10, ".IDispatch") == 0))
+            ref = "<dispatch>";
         std::string l = prefix + " impl" + std::to_string(i) + " " + ref + " flags=" + std::to_string(flags);
         if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllImplTypeCustData(i, c); });
         Emit(l);
     }
-    for (UINT i = 0; i < a->cFuncs; ++i) {
+    // The dispatch view of a dual interface is made from the interface chain, which is printed
+    // with the interface side.
+    const bool dispatchView = a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL);
+    for (UINT i = 0; i < a->cFuncs && !(dispatchView && Ignored("dispatch-reference")); ++i) {
         FuncDescPtr f;
         if (FAILED(ti->GetFuncDesc(i, f.Put(ti))) || !f) {
             Emit(prefix + " func" + std::to_string(i) + " unreadable");
