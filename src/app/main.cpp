@@ -4,6 +4,7 @@
 #include "app/libindex.h"
 #include "app/mainform.h"
 #include "dialogs/history.h"
+#include "dialogs/idl.h"
 #include "dialogs/legend.h"
 #include "dialogs/search.h"
 #include "platform/com/classindex.h"
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
     new THistoryForm(&mainForm);
     new TSearchForm(&mainForm);
     new TLegendForm(&mainForm);
+    new TIdlForm(&mainForm);
     // Centred on the screen when it first shows.
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = mainForm.frameGeometry();

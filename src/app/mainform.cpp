@@ -52,6 +52,7 @@ void TMainForm::CreateComponents() {
     miHistory = ui->miHistory;
     miLegend = ui->miLegend;
     CreateFindCommand();
+    miIdl = ui->miIdl;
     gbTypeLib = ui->gbTypeLib;
     gbClasses = ui->gbClasses;
     gbEntity = ui->gbEntity;
@@ -138,6 +139,7 @@ void TMainForm::ConnectHandlers() {
     connect(miSearch, &QAction::triggered, this, guarded(&TMainForm::miSearchClick));
     connect(miHistory, &QAction::triggered, this, guarded(&TMainForm::miHistoryClick));
     connect(miLegend, &QAction::triggered, this, guarded(&TMainForm::miLegendClick));
+    connect(miIdl, &QAction::triggered, this, guarded(&TMainForm::miIdlClick));
     connect(miEdit, &QMenu::aboutToShow, this, guarded(&TMainForm::miEditClick));
     connect(pmEdit, &QMenu::aboutToShow, this, guarded(&TMainForm::miEditClick));
     for (QTreeWidget* list : {lvTypeLib, lvClasses, lvMembers}) {

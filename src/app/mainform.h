@@ -96,7 +96,7 @@ public:
     QMenu *miFile, *miEdit, *miView;
     QAction *miOpen, *miOpenFile, *miResolve, *miExit;
     QAction *miCopy, *miCopyAll, *miSearch;
-    QAction *miHistory, *miLegend;
+    QAction *miHistory, *miLegend, *miIdl;
     QAction* miFindInLibraries = nullptr;  // Edit menu, after Search (mainform_find.cpp)
     QGroupBox *gbTypeLib, *gbClasses, *gbEntity;
     QTreeWidget *lvTypeLib, *lvClasses, *lvMembers;
@@ -127,6 +127,7 @@ public:
     void miExitClick();
     void miHistoryClick();    // comes with the history window
     void miLegendClick();     // mainform_edit.cpp
+    void miIdlClick();        // mainform_edit.cpp
     // Opens a library; throws EBrowserError when it cannot be loaded, leaving everything as it was.
     void OpenTypeLib(const QString& path);
     // OpenTypeLib under the hourglass, for the open commands.

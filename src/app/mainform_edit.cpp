@@ -2,6 +2,7 @@
 // Enter and double click in the member list, and the commands that show the search and
 // legend windows.
 #include "app/mainform.h"
+#include "dialogs/idl.h"
 
 #include "app/application.h"
 #include "dialogs/legend.h"
@@ -118,6 +119,13 @@ void TMainForm::lvMembersDblClick() {
 void TMainForm::miSearchClick() {
     // The dialog selects what the user picks itself; how it closes does not matter here.
     if (SearchForm) SearchForm->exec();
+}
+
+void TMainForm::miIdlClick() {
+    if (!IdlForm) return;
+    IdlForm->show();
+    IdlForm->raise();
+    IdlForm->activateWindow();
 }
 
 void TMainForm::miLegendClick() {

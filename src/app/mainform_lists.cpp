@@ -1,5 +1,6 @@
 // TMainForm: the class list and the member list.
 #include "app/mainform.h"
+#include "dialogs/idl.h"
 
 #include "app/docpane.h"
 
@@ -181,6 +182,7 @@ void TMainForm::lvClassesChange(QTreeWidgetItem* item) {
     ShowClassDocumentation();
     InsertNewMembers();
     lvMembers->setUpdatesEnabled(true);
+    if (IdlForm) IdlForm->ClassChanged(row && row->isSelected() ? row->TypeInfo.Get() : nullptr);
 }
 
 void TMainForm::InsertNewMembers() {
@@ -296,6 +298,10 @@ void TMainForm::lvMembersChange(QTreeWidgetItem* item) {
     if (!FMembersChangeAttached) return;
     auto* member = static_cast<TMemberRow*>(item);
     if (!member || !member->isSelected()) return;
+    if (IdlForm)
+        IdlForm->MemberChanged(member->Caption(), member->Flags & mfGet ? INVOKE_PROPERTYGET
+                                                  : member->Flags & mfPutRef ? INVOKE_PROPERTYPUTREF
+                                                  : member->Flags & mfPut ? INVOKE_PROPERTYPUT : 0);
     TClassRow* row = SelectedClassRow();
     if (!row || !row->TypeInfo) return;
     ITypeInfo* ti = row->TypeInfo.Get();

@@ -79,6 +79,19 @@ inline void WalkElem(ITypeInfo* owner, const ELEMDESC& e, bool isParam, Counts& 
         TouchVariant(&e.paramdesc.pparamdescex->varDefaultValue, c);
 }
 
+// Custom data as a GetAll... call gives it; a failure is counted, never read.
+// Out-of-range probes (inRange false) must fail without reading; they are not counted.
+template <class F>
+inline void WalkCustData(F get, Counts& c, bool inRange = true) {
+    CUSTDATA cd{};
+    if (FAILED(get(&cd))) {
+        if (inRange) ++c.failures;
+        return;
+    }
+    for (DWORD i = 0; i < cd.cCustData; ++i) TouchVariant(&cd.prgCustData[i].varValue, c);
+    ClearCustData(&cd);
+}
+
 // One type: attributes, names, docs, functions, variables, implemented types.
 inline void WalkType(ITypeInfo* ti, Counts& c, bool followImpls = true) {
     ++c.types;
@@ -99,6 +112,20 @@ inline void WalkType(ITypeInfo* ti, Counts& c, bool followImpls = true) {
         return;
     }
     if (attr->typekind == TKIND_ALIAS) WalkTypeDesc(ti, &attr->tdescAlias, c);
+    ComPtr<ITypeInfo2> ti2;
+    ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(ti2.Put()));
+    if (ti2) {
+        WalkCustData([&](CUSTDATA* cd) { return ti2->GetAllCustData(cd); }, c);
+        for (UINT f = 0; f <= attr->cFuncs; ++f) {
+            WalkCustData([&](CUSTDATA* cd) { return ti2->GetAllFuncCustData(f, cd); }, c, f < attr->cFuncs);
+            for (UINT p = 0; p < 3; ++p)
+                WalkCustData([&](CUSTDATA* cd) { return ti2->GetAllParamCustData(f, p, cd); }, c, false);
+        }
+        for (UINT v = 0; v <= attr->cVars; ++v)
+            WalkCustData([&](CUSTDATA* cd) { return ti2->GetAllVarCustData(v, cd); }, c, v < attr->cVars);
+        for (UINT j = 0; j <= attr->cImplTypes; ++j)
+            WalkCustData([&](CUSTDATA* cd) { return ti2->GetAllImplTypeCustData(j, cd); }, c, false);
+    }
     for (UINT f = 0; f < attr->cFuncs; ++f) {
         FuncDescPtr fd;
         if (FAILED(ti->GetFuncDesc(f, fd.Put(ti))) || !fd) {
@@ -121,6 +148,14 @@ inline void WalkType(ITypeInfo* ti, Counts& c, bool followImpls = true) {
         }
         WalkElem(ti, fd->elemdescFunc, false, c);
         for (SHORT p = 0; p < fd->cParams; ++p) WalkElem(ti, fd->lprgelemdescParam[p], true, c);
+        if (attr->typekind == TKIND_MODULE) {
+            BStr dll, entry;
+            WORD ordinal = 0;
+            if (SUCCEEDED(ti->GetDllEntry(fd->memid, fd->invkind, dll.Put(), entry.Put(), &ordinal))) {
+                TouchString(dll.Get(), c);
+                TouchString(entry.Get(), c);
+            }
+        }
         for (SHORT s = 0; s < fd->cScodes; ++s)
             if (fd->lprgscode[s] == 0x7FFFFFFF) ++c.refs;
     }
@@ -173,6 +208,19 @@ inline Counts WalkLibrary(ITypeLib* lib) {
     if (SUCCEEDED(lib->GetLibAttr(la.Put(lib))) && la) {
         ComPtr<ITypeInfo> byGuid;
         lib->GetTypeInfoOfGuid(la->guid, byGuid.Put());
+    }
+    ComPtr<ITypeLib2> lib2;
+    if (SUCCEEDED(lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(lib2.Put()))) && lib2)
+        WalkCustData([&](CUSTDATA* cd) { return lib2->GetAllCustData(cd); }, c);
+    ComPtr<ITypeLibImports> imports;
+    if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))) && imports) {
+        for (UINT i = 0, n = imports->GetImportCount(); i <= n && i < 4096; ++i) {
+            BStr recorded, path;
+            if (SUCCEEDED(imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, recorded.Put(), path.Put()))) {
+                TouchString(recorded.Get(), c);
+                TouchString(path.Get(), c);
+            }
+        }
     }
     UINT count = lib->GetTypeInfoCount();
     for (UINT i = 0; i < count; ++i) {

@@ -1,0 +1,1319 @@
+// The IDL writer. It reads the library through ITypeLib/ITypeInfo (and the second-level calls
+// for custom data and help-string contexts), never the file.
+//
+// IDL compilers need every type they see named before its use, and a definition before a use by
+// value, as a base interface or through a typedef. Types of the library are therefore written
+// in the library's order except that a type's needs come first; interfaces used before their
+// definition get a forward declaration. Types of imported libraries are declared before the
+// library block (a compiler reading the importlib turns them into references to that library):
+// a forward declaration for interfaces only pointed to, the full definition otherwise.
+#include "app/idl.h"
+
+#include "platform/oleauto/comptr.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+namespace {
+
+constexpr int kMaxTypeDepth = 32;  // type descriptions deeper than this are written as a comment
+
+// Words an IDL compiler reserves: an item of that name cannot be written as it is.
+bool IsIdlKeyword(const std::string& s) {
+    static const std::set<std::string> words = {
+        "FALSE", "NULL", "TRUE", "__cdecl", "__fastcall", "__int32", "__int3264", "__int64", "__pascal",
+        "__stdcall", "_cdecl", "_fastcall", "_pascal", "_stdcall", "boolean", "byte", "case", "cdecl", "char",
+        "coclass", "const", "cpp_quote", "default", "dispinterface", "double", "enum", "error_status_t", "extern",
+        "float", "handle_t", "hyper", "import", "importlib", "inline", "int", "interface", "library",
+        "long", "methods", "module", "pascal", "properties", "register", "short", "signed", "sizeof",
+        "small", "static", "stdcall", "struct", "switch", "typedef", "union", "unsigned", "void", "wchar_t",
+        "TRUE", "FALSE"};
+    return words.count(s) != 0;
+}
+
+bool IsIdentifier(const std::string& s) {
+    if (s.empty()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        bool ok = c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && c >= '0' && c <= '9');
+        if (!ok) return false;
+    }
+    return !IsIdlKeyword(s);
+}
+
+std::string Hex(std::uint32_t v, int digits = 8) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string s(std::size_t(digits < 8 && (v >> (digits * 4)) ? 8 : digits) + 2, '0');
+    s[1] = 'x';
+    for (std::size_t i = s.size() - 1; i >= 2; --i, v >>= 4) s[i] = kDigits[v & 15];
+    return s;
+}
+
+std::string GuidText(const GUID& g) {
+    std::string s = GuidToString(g);  // {XXXXXXXX-...}
+    return s.size() == 38 ? s.substr(1, 36) : s;
+}
+
+std::string Str(BSTR b) { return BstrToUtf8(b); }
+
+// A number as IDL writes it: integers in decimal, others so they read back the same.
+std::string Double(double d) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", d);
+    std::string s = buf;
+    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+    return s;
+}
+
+// A constant or default value; false (with a reason in *text) when IDL has no literal for it.
+bool ValueText(const VARIANT& v, std::string* text) {
+    char buf[64];
+    switch (v.vt) {
+    case VT_I1: *text = std::to_string(int(v.cVal)); return true;
+    case VT_UI1: *text = std::to_string(unsigned(v.bVal)); return true;
+    case VT_I2: *text = std::to_string(v.iVal); return true;
+    case VT_UI2: *text = std::to_string(v.uiVal); return true;
+    case VT_I4: case VT_INT: *text = std::to_string(v.lVal); return true;
+    case VT_UI4: case VT_UINT: *text = std::to_string(v.ulVal); return true;
+    case VT_ERROR: case VT_HRESULT: *text = Hex(std::uint32_t(v.scode)); return true;
+    case VT_BOOL: *text = std::to_string(v.boolVal); return true;
+    case VT_I8: *text = std::to_string(v.llVal); return true;
+    case VT_UI8: *text = std::to_string(v.ullVal); return true;
+    case VT_R4: *text = Double(v.fltVal); return true;
+    case VT_R8: case VT_DATE: *text = Double(v.dblVal); return true;
+    case VT_CY: {
+        if (v.cyVal.int64 % 10000 == 0) {
+            *text = std::to_string(v.cyVal.int64 / 10000);
+        } else {
+            std::snprintf(buf, sizeof buf, "%.4f", double(v.cyVal.int64) / 10000.0);
+            *text = buf;
+        }
+        return true;
+    }
+    case VT_BSTR: *text = IdlQuote(Str(v.bstrVal)); return true;
+    case VT_EMPTY: *text = "0"; return true;
+    case VT_UNKNOWN: case VT_DISPATCH: *text = "0"; return true;
+    default:
+        std::snprintf(buf, sizeof buf, "value of variant type %u", unsigned(v.vt));
+        *text = buf;
+        return false;
+    }
+}
+
+// Where a type is: the library (by identity) and index.
+struct TypeKey {
+    std::string lib;
+    int index = -1;
+    bool operator<(const TypeKey& o) const { return lib != o.lib ? lib < o.lib : index < o.index; }
+    bool operator==(const TypeKey& o) const { return lib == o.lib && index == o.index; }
+};
+
+std::string LibKey(ITypeLib* lib) {
+    LibAttrPtr attr;
+    if (!lib || FAILED(lib->GetLibAttr(attr.Put(lib))) || !attr) return std::string();
+    return GuidText(attr->guid) + "/" + std::to_string(attr->wMajorVerNum) + "." +
+           std::to_string(attr->wMinorVerNum) + "/" + std::to_string(attr->lcid);
+}
+
+// Attributes of one item, written as "[a, b, ...]".
+class Attrs {
+public:
+    void Add(std::string a) { list_.push_back(std::move(a)); }
+    bool Empty() const { return list_.empty(); }
+    std::string Text() const {
+        std::string s = "[";
+        for (std::size_t i = 0; i < list_.size(); ++i) {
+            if (i) s += ", ";
+            s += list_[i];
+        }
+        return s + "]";
+    }
+
+private:
+    std::vector<std::string> list_;
+};
+
+void AddCustom(Attrs* a, const CUSTDATA& c, std::vector<std::string>* notes) {
+    for (DWORD i = 0; i < c.cCustData; ++i) {
+        std::string value;
+        if (ValueText(c.prgCustData[i].varValue, &value))
+            a->Add("custom(" + GuidText(c.prgCustData[i].guid) + ", " + value + ")");
+        else
+            notes->push_back("custom data " + GuidText(c.prgCustData[i].guid) + " holds a " + value);
+    }
+}
+
+}  // namespace
+
+std::string IdlQuote(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\%03o", c);
+                out += buf;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// ---- the writer -------------------------------------------------------------------------------
+
+struct TIdlWriter::Impl {
+    // What the writer knows of one type, of this library or an imported one.
+    struct Type {
+        ComPtr<ITypeInfo> info;     // as the library lists it
+        ComPtr<ITypeInfo> write;    // what is written: the interface side of a dual interface
+        ComPtr<ITypeLib> lib;
+        TYPEKIND kind = TKIND_MAX;  // of `write`
+        bool local = false;
+        bool dual = false;
+        int index = -1;             // in its library
+        std::string name;
+        HRESULT status = S_OK;
+        bool scanned = false;
+        // Other types this one needs: defined first (`needs`) or only named (`names`).
+        std::vector<Type*> needs, names;
+        int state = 0;              // while ordering: 0 new, 1 in progress, 2 placed
+        bool declared = false;      // forward declaration written
+        bool written = false;       // definition written
+        bool full = false;          // an imported type whose definition is written
+        Type* dispatchOf = nullptr; // a dispatch interface declared from this interface
+    };
+
+    TIdlWriter* w;
+    ComPtr<ITypeLib> lib;
+    std::string libKey;
+    std::vector<std::unique_ptr<Type>> locals;
+    std::map<TypeKey, std::unique_ptr<Type>> foreign;
+    std::unordered_map<ITypeInfo*, Type*> byInfo;
+    std::string line;              // the line being built
+    std::vector<TIdlTypeRef> pendingRefs;
+    std::vector<std::string> notes;  // comments to write before the current item
+    std::string indent;
+
+    Impl(TIdlWriter* writer, ITypeLib* l) : w(writer), lib(l) {
+        if (l) l->AddRef();
+        libKey = LibKey(l);
+        UINT count = l ? l->GetTypeInfoCount() : 0;
+        locals.reserve(count);
+        for (UINT i = 0; i < count; ++i) {
+            auto t = std::make_unique<Type>();
+            t->local = true;
+            t->index = int(i);
+            t->lib = lib;
+            t->status = l->GetTypeInfo(i, t->info.Put());
+            if (SUCCEEDED(t->status) && t->info) Prepare(t.get());
+            locals.push_back(std::move(t));
+        }
+    }
+
+    void Prepare(Type* t) {
+        BStr name;
+        t->info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
+        t->name = name.Utf8();
+        TypeAttrPtr attr;
+        t->status = t->info->GetTypeAttr(attr.Put(t->info.Get()));
+        if (FAILED(t->status) || !attr) return;
+        t->kind = attr->typekind;
+        t->write = t->info;
+        if (attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL)) {
+            HREFTYPE twin;
+            ComPtr<ITypeInfo> side;
+            if (SUCCEEDED(t->info->GetRefTypeOfImplType(UINT(-1), &twin)) &&
+                SUCCEEDED(t->info->GetRefTypeInfo(twin, side.Put())) && side) {
+                t->write = side;
+                t->kind = TKIND_INTERFACE;
+                t->dual = true;
+            }
+        }
+        byInfo[t->info.Get()] = t;
+        byInfo[t->write.Get()] = t;
+    }
+
+    // The writer's record of a type another type refers to; null when it cannot be reached.
+    Type* TypeOf(ITypeInfo* owner, HREFTYPE href) {
+        ComPtr<ITypeInfo> ref;
+        if (FAILED(owner->GetRefTypeInfo(href, ref.Put())) || !ref) return nullptr;
+        return TypeOfInfo(ref);
+    }
+    Type* TypeOfInfo(const ComPtr<ITypeInfo>& ref) {
+        auto it = byInfo.find(ref.Get());
+        if (it != byInfo.end()) return it->second;
+        ComPtr<ITypeLib> container;
+        UINT index = 0;
+        if (FAILED(ref->GetContainingTypeLib(container.Put(), &index)) || !container) return nullptr;
+        TypeKey key{LibKey(container.Get()), int(index)};
+        if (key.lib == libKey) {
+            if (index < locals.size() && locals[index]->info) return locals[index].get();
+            return nullptr;
+        }
+        auto f = foreign.find(key);
+        if (f != foreign.end()) {
+            byInfo[ref.Get()] = f->second.get();
+            return f->second.get();
+        }
+        auto t = std::make_unique<Type>();
+        t->index = int(index);
+        t->lib = container;
+        t->info = ComPtr<ITypeInfo>();
+        if (FAILED(container->GetTypeInfo(index, t->info.Put())) || !t->info) t->info = ref;
+        Prepare(t.get());
+        byInfo[ref.Get()] = t.get();
+        Type* raw = t.get();
+        foreign.emplace(key, std::move(t));
+        return raw;
+    }
+
+    // ---- what each type needs -----------------------------------------------------------------
+
+    void NeedType(Type* t, ITypeInfo* owner, const TYPEDESC& td, bool viaPointer, int depth) {
+        if (depth > kMaxTypeDepth) return;
+        switch (td.vt) {
+        case VT_PTR:
+            if (td.lptdesc) NeedType(t, owner, *td.lptdesc, true, depth + 1);
+            break;
+        case VT_SAFEARRAY:
+            if (td.lptdesc) NeedType(t, owner, *td.lptdesc, viaPointer, depth + 1);
+            break;
+        case VT_CARRAY:
+            if (td.lpadesc) NeedType(t, owner, td.lpadesc->tdescElem, viaPointer, depth + 1);
+            break;
+        case VT_DISPATCH:
+            usesDispatch = true;
+            break;
+        case VT_UNKNOWN:
+            usesUnknown = true;
+            break;
+        case VT_USERDEFINED: {
+            Type* r = TypeOf(owner, td.hreftype);
+            if (!r || r == t) break;
+            // Records and unions of the library reached through a pointer are named with their tag
+            // ("struct X*") when not defined yet, which breaks cycles between records.
+            bool named = viaPointer && (r->kind == TKIND_INTERFACE || r->kind == TKIND_DISPATCH ||
+                                        r->kind == TKIND_COCLASS ||
+                                        (r->local && (r->kind == TKIND_RECORD || r->kind == TKIND_UNION)));
+            (named ? t->names : t->needs).push_back(r);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    void Scan(Type* t) {
+        if (t->scanned || !t->write) return;
+        t->scanned = true;
+        ITypeInfo* ti = t->write.Get();
+        TypeAttrPtr attr;
+        if (FAILED(ti->GetTypeAttr(attr.Put(ti))) || !attr) return;
+        if (attr->typekind == TKIND_ALIAS) NeedType(t, ti, attr->tdescAlias, false, 0);
+        for (UINT i = 0; i < attr->cImplTypes; ++i) {
+            HREFTYPE href;
+            if (FAILED(ti->GetRefTypeOfImplType(i, &href))) continue;
+            Type* r = TypeOf(ti, href);
+            if (!r || r == t) continue;
+            // widl adds a coclass's imported interfaces to the library too: they must be defined.
+            (attr->typekind == TKIND_COCLASS && r->local ? t->names : t->needs).push_back(r);
+        }
+        if (t->kind == TKIND_DISPATCH && !t->dual) {
+            t->dispatchOf = DispatchSource(t, ti, *attr.Get());
+            if (t->dispatchOf) {
+                t->needs.push_back(t->dispatchOf);
+                return;
+            }
+        }
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FuncDescPtr fd;
+            if (FAILED(ti->GetFuncDesc(i, fd.Put(ti))) || !fd) continue;
+            NeedType(t, ti, fd->elemdescFunc.tdesc, false, 0);
+            for (SHORT p = 0; p < fd->cParams; ++p) NeedType(t, ti, fd->lprgelemdescParam[p].tdesc, false, 0);
+        }
+        for (UINT i = 0; i < attr->cVars; ++i) {
+            VarDescPtr vd;
+            if (FAILED(ti->GetVarDesc(i, vd.Put(ti))) || !vd) continue;
+            NeedType(t, ti, vd->elemdescVar.tdesc, false, 0);
+        }
+    }
+
+    // The names of an interface's functions, its bases' first; false past a sane depth.
+    static bool ChainNames(ITypeInfo* ti, std::vector<std::string>* names, int depth) {
+        if (depth > 64) return false;
+        TypeAttrPtr a;
+        if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a || a->typekind != TKIND_INTERFACE) return false;
+        HREFTYPE href;
+        ComPtr<ITypeInfo> base;
+        if (a->cImplTypes && SUCCEEDED(ti->GetRefTypeOfImplType(0, &href)) &&
+            SUCCEEDED(ti->GetRefTypeInfo(href, base.Put())) && base && !ChainNames(base.Get(), names, depth + 1))
+            return false;
+        for (UINT i = 0; i < a->cFuncs; ++i) {
+            FuncDescPtr fd;
+            BStr n;
+            if (FAILED(ti->GetFuncDesc(i, fd.Put(ti))) || !fd) return false;
+            ti->GetDocumentation(fd->memid, n.Put(), nullptr, nullptr, nullptr);
+            names->push_back(n.Utf8());
+        }
+        return true;
+    }
+
+    // A dispatch interface declared as "dispinterface D { interface I; }" lists I's functions,
+    // IUnknown's first: the interface of the library whose functions are exactly those.
+    Type* DispatchSource(Type* t, ITypeInfo* ti, const TYPEATTR& a) {
+        if (a.cFuncs < 3 || a.cVars) return nullptr;
+        std::vector<std::string> names;
+        for (UINT i = 0; i < a.cFuncs; ++i) {
+            FuncDescPtr fd;
+            BStr n;
+            if (FAILED(ti->GetFuncDesc(i, fd.Put(ti))) || !fd) return nullptr;
+            if (i == 0 && (fd->memid != 0x60000000 || fd->funckind != FUNC_DISPATCH)) return nullptr;
+            ti->GetDocumentation(fd->memid, n.Put(), nullptr, nullptr, nullptr);
+            names.push_back(n.Utf8());
+        }
+        if (names[0] != "QueryInterface") return nullptr;
+        for (auto& c : locals) {
+            if (c.get() == t || !c->write || c->kind != TKIND_INTERFACE || c->dual) continue;
+            std::vector<std::string> chain;
+            if (ChainNames(c->write.Get(), &chain, 0) && chain == names) return c.get();
+        }
+        // An interface of an imported library.
+        ComPtr<ITypeLibImports> imports;
+        if (FAILED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))) || !imports)
+            return nullptr;
+        for (UINT i = 0; i < imports->GetImportCount(); ++i) {
+            BStr path;
+            ComPtr<ITypeLib> other;
+            if (imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, nullptr, path.Put()) != S_OK ||
+                FAILED(LoadTypeLib(Utf8ToUtf16(path.Utf8()).c_str(), other.Put())) || !other)
+                continue;
+            for (UINT k = 0; k < other->GetTypeInfoCount(); ++k) {
+                TYPEKIND kind;
+                ComPtr<ITypeInfo> c;
+                if (FAILED(other->GetTypeInfoType(k, &kind)) || kind != TKIND_INTERFACE ||
+                    FAILED(other->GetTypeInfo(k, c.Put())) || !c)
+                    continue;
+                std::vector<std::string> chain;
+                if (ChainNames(c.Get(), &chain, 0) && chain == names) return TypeOfInfo(c);
+            }
+        }
+        return nullptr;
+    }
+
+    // ---- output -------------------------------------------------------------------------------
+
+    void Put(const std::string& s) { line += s; }
+    void PutRef(const std::string& name, Type* t) {
+        if (t && t->local) pendingRefs.push_back({w->Lines, int((indent.size()) + line.size()), int(name.size()), t->index});
+        line += name;
+    }
+    void EndLine() {
+        if (!line.empty()) w->Out += indent;
+        w->Out += line;
+        w->Out += '\n';
+        line.clear();
+        for (const TIdlTypeRef& r : pendingRefs) w->Refs.push_back(r);
+        pendingRefs.clear();
+        ++w->Lines;
+    }
+    void Line(const std::string& s) {
+        Put(s);
+        EndLine();
+    }
+    void Comment(const std::string& s) {
+        std::string safe = s;
+        for (std::size_t p; (p = safe.find("*/")) != std::string::npos;) safe.replace(p, 2, "* /");
+        Line("/* " + safe + " */");
+    }
+    void FlushNotes() {
+        for (const std::string& n : notes) Comment(n);
+        notes.clear();
+    }
+
+    std::string Ident(const std::string& name, const char* what) {
+        if (IsIdentifier(name)) return name;
+        if (name.empty()) {
+            notes.push_back(std::string("unnamed ") + what);
+            return "";
+        }
+        notes.push_back(std::string(what) + " \"" + name + "\" is not an IDL identifier: written as " + "_" +
+                        SafeChars(name));
+        return "_" + SafeChars(name);
+    }
+    static std::string SafeChars(const std::string& s) {
+        std::string o;
+        for (unsigned char c : s) o += (std::isalnum(c) || c == '_') && c < 0x80 ? char(c) : '_';
+        return o;
+    }
+
+    // A type in C form: the part before the name and the part after it (array bounds).
+    struct Decl {
+        std::string before, after;
+        std::vector<std::pair<std::size_t, Type*>> refs;  // positions in `before`
+        std::string problem;
+    };
+
+    void TypeText(ITypeInfo* owner, const TYPEDESC& td, Decl* d, int depth) {
+        if (depth > kMaxTypeDepth) {
+            d->problem = "type description too deep";
+            d->before += "void";
+            return;
+        }
+        switch (td.vt) {
+        case VT_PTR:
+            if (!td.lptdesc) { d->problem = "pointer without a target"; d->before += "void*"; return; }
+            if (td.lptdesc->vt == VT_USERDEFINED) {
+                Type* r = TypeOf(owner, td.lptdesc->hreftype);
+                if (r && r->local && !r->written && (r->kind == TKIND_RECORD || r->kind == TKIND_UNION))
+                    d->before += r->kind == TKIND_RECORD ? "struct " : "union ";
+            }
+            TypeText(owner, *td.lptdesc, d, depth + 1);
+            if (!d->after.empty()) {
+                // A pointer to an array: "T (*name)[n]".
+                d->before += " (*";
+                d->after = ")" + d->after;
+            } else {
+                d->before += "*";
+            }
+            return;
+        case VT_SAFEARRAY:
+            d->before += "SAFEARRAY(";
+            if (td.lptdesc) TypeText(owner, *td.lptdesc, d, depth + 1);
+            else d->before += "VARIANT";
+            d->before += ")";
+            return;
+        case VT_CARRAY: {
+            if (!td.lpadesc) { d->problem = "array without a description"; d->before += "void"; return; }
+            TypeText(owner, td.lpadesc->tdescElem, d, depth + 1);
+            std::string bounds;
+            for (USHORT i = 0; i < td.lpadesc->cDims; ++i) {
+                const SAFEARRAYBOUND& b = td.lpadesc->rgbounds[i];
+                if (b.lLbound != 0) d->problem = "array with a lower bound of " + std::to_string(b.lLbound);
+                bounds += "[" + std::to_string(b.cElements) + "]";
+            }
+            d->after = bounds + d->after;
+            return;
+        }
+        case VT_USERDEFINED: {
+            Type* r = TypeOf(owner, td.hreftype);
+            if (!r) {
+                d->problem = "a type that cannot be resolved (reference " + Hex(td.hreftype) + ")";
+                d->before += "void";
+                return;
+            }
+            d->refs.emplace_back(d->before.size(), r);
+            d->before += r->name;
+            return;
+        }
+        default:
+            break;
+        }
+        const char* base = nullptr;
+        switch (td.vt) {
+        case VT_I1: base = "char"; break;
+        case VT_UI1: base = "unsigned char"; break;
+        case VT_I2: base = "short"; break;
+        case VT_UI2: base = "unsigned short"; break;
+        case VT_I4: base = "long"; break;
+        case VT_UI4: base = "unsigned long"; break;
+        case VT_I8: base = "hyper"; break;
+        case VT_UI8: base = "unsigned hyper"; break;
+        case VT_INT: base = "int"; break;
+        case VT_UINT: base = "unsigned int"; break;
+        case VT_R4: base = "float"; break;
+        case VT_R8: base = "double"; break;
+        case VT_CY: base = "CURRENCY"; break;
+        case VT_DATE: base = "DATE"; break;
+        case VT_BSTR: base = "BSTR"; break;
+        case VT_DISPATCH: base = "IDispatch*"; break;
+        case VT_UNKNOWN: base = "IUnknown*"; break;
+        case VT_ERROR: base = "SCODE"; break;
+        case VT_BOOL: base = "VARIANT_BOOL"; break;
+        case VT_VARIANT: base = "VARIANT"; break;
+        case VT_DECIMAL: base = "DECIMAL"; break;
+        case VT_VOID: base = "void"; break;
+        case VT_HRESULT: base = "HRESULT"; break;
+        case VT_LPSTR: base = "LPSTR"; break;
+        case VT_LPWSTR: base = "LPWSTR"; break;
+        case VT_INT_PTR: base = "INT_PTR"; break;
+        case VT_UINT_PTR: base = "UINT_PTR"; break;
+        case VT_CLSID: base = "GUID"; break;
+        default: break;
+        }
+        if (!base) {
+            d->problem = "variant type " + std::to_string(td.vt) + " has no IDL form";
+            base = "void";
+        }
+        if (td.vt == VT_DISPATCH || td.vt == VT_UNKNOWN) {
+            std::string n = td.vt == VT_DISPATCH ? "IDispatch" : "IUnknown";
+            Type* known = nullptr;
+            for (auto& l : locals)
+                if (l->name == n) known = l.get();
+            if (known) d->refs.emplace_back(d->before.size(), known);
+        }
+        d->before += base;
+    }
+
+    // Writes "type name[bounds]" into the line, with hot spots.
+    void PutDecl(const Decl& d, const std::string& name) {
+        std::size_t at = 0;
+        for (const auto& [pos, t] : d.refs) {
+            Put(d.before.substr(at, pos - at));
+            PutRef(t->name, t);
+            at = pos + t->name.size();
+        }
+        Put(d.before.substr(at));
+        if (!name.empty()) Put(" " + name);
+        Put(d.after);
+    }
+
+    // ---- items --------------------------------------------------------------------------------
+
+    void TypeAttrs(Type* t, const TYPEATTR& a, Attrs* at, ITypeInfo* ti) {
+        if (a.guid != GUID{}) at->Add("uuid(" + GuidText(a.guid) + ")");
+        if (a.wMajorVerNum || a.wMinorVerNum)
+            at->Add("version(" + std::to_string(a.wMajorVerNum) + "." + std::to_string(a.wMinorVerNum) + ")");
+        BStr doc;
+        DWORD context = 0;
+        ti->GetDocumentation(MEMBERID_NIL, nullptr, doc.Put(), &context, nullptr);
+        if (!doc.IsNull()) at->Add("helpstring(" + IdlQuote(doc.Utf8()) + ")");
+        if (context) at->Add("helpcontext(" + Hex(context) + ")");
+        ComPtr<ITypeInfo2> t2;
+        if (SUCCEEDED(ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()))) && t2) {
+            DWORD stringContext = 0;
+            if (SUCCEEDED(t2->GetDocumentation2(MEMBERID_NIL, 0, nullptr, &stringContext, nullptr)) && stringContext)
+                at->Add("helpstringcontext(" + Hex(stringContext) + ")");
+        }
+        WORD f = a.wTypeFlags;
+        if (a.typekind == TKIND_INTERFACE || a.typekind == TKIND_DISPATCH) {
+            if (t->dual) at->Add("dual");
+            if ((f & TYPEFLAG_FOLEAUTOMATION) && !t->dual && a.typekind == TKIND_INTERFACE) at->Add("oleautomation");
+            if (t->dual && (f & TYPEFLAG_FOLEAUTOMATION)) at->Add("oleautomation");
+        }
+        if (f & TYPEFLAG_FAPPOBJECT) at->Add("appobject");
+        if (f & TYPEFLAG_FLICENSED) at->Add("licensed");
+        if (f & TYPEFLAG_FPREDECLID) at->Add("predeclid");
+        if (f & TYPEFLAG_FHIDDEN) at->Add("hidden");
+        if (f & TYPEFLAG_FCONTROL) at->Add("control");
+        if (f & TYPEFLAG_FNONEXTENSIBLE) at->Add("nonextensible");
+        if (f & TYPEFLAG_FRESTRICTED) at->Add("restricted");
+        if (f & TYPEFLAG_FAGGREGATABLE) at->Add("aggregatable");
+        if (f & TYPEFLAG_FREPLACEABLE) at->Add("replaceable");
+        if (f & TYPEFLAG_FREVERSEBIND) at->Add("reversebind");
+        if (f & TYPEFLAG_FPROXY) at->Add("proxy");
+        if (a.typekind == TKIND_COCLASS && !(f & TYPEFLAG_FCANCREATE)) at->Add("noncreatable");
+        if (t2) {
+            CUSTDATA c{};
+            if (SUCCEEDED(t2->GetAllCustData(&c))) AddCustom(at, c, &notes);
+            ClearCustData(&c);
+        }
+    }
+
+    void MemberDocAttrs(ITypeInfo* ti, ITypeInfo2* t2, MEMBERID memid, Attrs* at) {
+        BStr doc;
+        DWORD context = 0;
+        ti->GetDocumentation(memid, nullptr, doc.Put(), &context, nullptr);
+        if (!doc.IsNull()) at->Add("helpstring(" + IdlQuote(doc.Utf8()) + ")");
+        if (context) at->Add("helpcontext(" + Hex(context) + ")");
+        if (t2) {
+            DWORD stringContext = 0;
+            if (SUCCEEDED(t2->GetDocumentation2(memid, 0, nullptr, &stringContext, nullptr)) && stringContext)
+                at->Add("helpstringcontext(" + Hex(stringContext) + ")");
+        }
+    }
+
+    static void VarFlagAttrs(WORD f, Attrs* at) {
+        if (f & VARFLAG_FREADONLY) at->Add("readonly");
+        if (f & VARFLAG_FSOURCE) at->Add("source");
+        if (f & VARFLAG_FBINDABLE) at->Add("bindable");
+        if (f & VARFLAG_FREQUESTEDIT) at->Add("requestedit");
+        if (f & VARFLAG_FDISPLAYBIND) at->Add("displaybind");
+        if (f & VARFLAG_FDEFAULTBIND) at->Add("defaultbind");
+        if (f & VARFLAG_FHIDDEN) at->Add("hidden");
+        if (f & VARFLAG_FRESTRICTED) at->Add("restricted");
+        if (f & VARFLAG_FDEFAULTCOLLELEM) at->Add("defaultcollelem");
+        if (f & VARFLAG_FUIDEFAULT) at->Add("uidefault");
+        if (f & VARFLAG_FNONBROWSABLE) at->Add("nonbrowsable");
+        if (f & VARFLAG_FREPLACEABLE) at->Add("replaceable");
+        if (f & VARFLAG_FIMMEDIATEBIND) at->Add("immediatebind");
+    }
+
+    static void FuncFlagAttrs(WORD f, Attrs* at) {
+        if (f & FUNCFLAG_FRESTRICTED) at->Add("restricted");
+        if (f & FUNCFLAG_FSOURCE) at->Add("source");
+        if (f & FUNCFLAG_FBINDABLE) at->Add("bindable");
+        if (f & FUNCFLAG_FREQUESTEDIT) at->Add("requestedit");
+        if (f & FUNCFLAG_FDISPLAYBIND) at->Add("displaybind");
+        if (f & FUNCFLAG_FDEFAULTBIND) at->Add("defaultbind");
+        if (f & FUNCFLAG_FHIDDEN) at->Add("hidden");
+        if (f & FUNCFLAG_FUSESGETLASTERROR) at->Add("usesgetlasterror");
+        if (f & FUNCFLAG_FDEFAULTCOLLELEM) at->Add("defaultcollelem");
+        if (f & FUNCFLAG_FUIDEFAULT) at->Add("uidefault");
+        if (f & FUNCFLAG_FNONBROWSABLE) at->Add("nonbrowsable");
+        if (f & FUNCFLAG_FREPLACEABLE) at->Add("replaceable");
+        if (f & FUNCFLAG_FIMMEDIATEBIND) at->Add("immediatebind");
+    }
+
+    // A variable of a record, union or dispatch interface, or a constant of an enum or module.
+    void WriteVar(Type* t, ITypeInfo* ti, ITypeInfo2* t2, UINT index, TIdlTypeSpan* span) {
+        VarDescPtr vd;
+        HRESULT hr = ti->GetVarDesc(index, vd.Put(ti));
+        if (FAILED(hr) || !vd) {
+            Comment("variable " + std::to_string(index) + " cannot be read (" + Hex(std::uint32_t(hr)) + ")");
+            return;
+        }
+        BStr nameB;
+        ti->GetDocumentation(vd->memid, nameB.Put(), nullptr, nullptr, nullptr);
+        std::string name = Ident(nameB.Utf8(), "variable");
+        if (name.empty()) name = "_var" + std::to_string(index);
+        Attrs at;
+        bool isEnum = t->kind == TKIND_ENUM;
+        if (t->kind == TKIND_DISPATCH) at.Add("id(" + Hex(std::uint32_t(vd->memid)) + ")");
+        VarFlagAttrs(vd->wVarFlags, &at);
+        MemberDocAttrs(ti, t2, vd->memid, &at);
+        if (t2) {
+            CUSTDATA c{};
+            if (SUCCEEDED(t2->GetAllVarCustData(index, &c))) AddCustom(&at, c, &notes);
+            ClearCustData(&c);
+        }
+        Decl d;
+        TypeText(ti, vd->elemdescVar.tdesc, &d, 0);
+        if (!d.problem.empty()) notes.push_back(name + ": " + d.problem);
+        std::string value;
+        bool hasValue = vd->varkind == VAR_CONST && vd->lpvarValue;
+        if (hasValue && !ValueText(*vd->lpvarValue, &value)) {
+            notes.push_back(name + " holds a " + value + ", written as 0");
+            value = "0";
+        }
+        FlushNotes();
+        int first = w->Lines;
+        if (!at.Empty()) Put(at.Text() + " ");
+        if (isEnum) {
+            Put(name);
+            if (hasValue) Put(" = " + value);
+            Put(index + 1 < enumCount ? "," : "");
+        } else {
+            if (vd->varkind == VAR_CONST) Put("const ");
+            PutDecl(d, name);
+            if (vd->varkind == VAR_CONST && hasValue) Put(" = " + value);
+            Put(";");
+        }
+        EndLine();
+        if (span) span->Members.push_back({first, w->Lines - 1, vd->memid, 0, true, nameB.Utf8()});
+    }
+    UINT enumCount = 0;
+    bool usesDispatch = false, usesUnknown = false;  // VT_DISPATCH, VT_UNKNOWN anywhere
+
+    void WriteFunc(Type* t, ITypeInfo* ti, ITypeInfo2* t2, UINT index, TIdlTypeSpan* span) {
+        FuncDescPtr fd;
+        HRESULT hr = ti->GetFuncDesc(index, fd.Put(ti));
+        if (FAILED(hr) || !fd) {
+            Comment("function " + std::to_string(index) + " cannot be read (" + Hex(std::uint32_t(hr)) + ")");
+            return;
+        }
+        const FUNCDESC& f = *fd.Get();
+        std::vector<BSTR> names(std::size_t(f.cParams) + 1, nullptr);
+        UINT got = 0;
+        ti->GetNames(f.memid, names.data(), UINT(names.size()), &got);
+        const std::string rawName = got ? Str(names[0]) : std::string();
+        std::string fname = Ident(rawName, "function");
+        if (fname.empty()) fname = "_func" + std::to_string(index);
+        Attrs at;
+        at.Add("id(" + Hex(std::uint32_t(f.memid)) + ")");
+        if (f.invkind == INVOKE_PROPERTYGET) at.Add("propget");
+        if (f.invkind == INVOKE_PROPERTYPUT) at.Add("propput");
+        if (f.invkind == INVOKE_PROPERTYPUTREF) at.Add("propputref");
+        if (f.cParamsOpt == -1) at.Add("vararg");
+        FuncFlagAttrs(f.wFuncFlags, &at);
+        MemberDocAttrs(ti, t2, f.memid, &at);
+        if (t2) {
+            CUSTDATA c{};
+            if (SUCCEEDED(t2->GetAllFuncCustData(index, &c))) AddCustom(&at, c, &notes);
+            ClearCustData(&c);
+        }
+        if (t->kind == TKIND_MODULE) {
+            BStr dll, entry;
+            WORD ordinal = 0;
+            if (SUCCEEDED(ti->GetDllEntry(f.memid, f.invkind, dll.Put(), entry.Put(), &ordinal))) {
+                if (!entry.IsNull()) at.Add("entry(" + IdlQuote(entry.Utf8()) + ")");
+                else if (ordinal) at.Add("entry(" + std::to_string(ordinal) + ")");
+            }
+        }
+        if (f.callconv != CC_STDCALL && f.funckind != FUNC_DISPATCH)
+            notes.push_back(fname + ": calling convention " + std::to_string(f.callconv) + ", written as __stdcall");
+        Decl ret;
+        TypeText(ti, f.elemdescFunc.tdesc, &ret, 0);
+        if (!ret.problem.empty()) notes.push_back(fname + " result: " + ret.problem);
+
+        // Parameters first, so that their notes come before the function.
+        struct P {
+            Attrs at;
+            Decl d;
+            std::string name;
+        };
+        std::vector<P> params(std::size_t(std::max<SHORT>(f.cParams, 0)));
+        for (SHORT i = 0; i < f.cParams; ++i) {
+            P& p = params[std::size_t(i)];
+            const ELEMDESC& e = f.lprgelemdescParam[i];
+            USHORT pf = e.paramdesc.wParamFlags;
+            if (pf & PARAMFLAG_FIN) p.at.Add("in");
+            if (pf & PARAMFLAG_FOUT) p.at.Add("out");
+            if (pf & PARAMFLAG_FLCID) p.at.Add("lcid");
+            if (pf & PARAMFLAG_FRETVAL) p.at.Add("retval");
+            // A default value makes a parameter optional by itself; saying so again would
+            // count it among the optional parameters (cParamsOpt) as well.
+            if ((pf & PARAMFLAG_FOPT) && !((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex))
+                p.at.Add("optional");
+            if ((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {
+                std::string v;
+                if (ValueText(e.paramdesc.pparamdescex->varDefaultValue, &v))
+                    p.at.Add("defaultvalue(" + v + ")");
+                else
+                    notes.push_back(fname + " parameter " + std::to_string(i + 1) + ": default " + v + " not written");
+            }
+            if (t2) {
+                CUSTDATA c{};
+                if (SUCCEEDED(t2->GetAllParamCustData(index, UINT(i), &c))) AddCustom(&p.at, c, &notes);
+                ClearCustData(&c);
+            }
+            std::string pname = UINT(i) + 1 < got ? Str(names[std::size_t(i) + 1]) : std::string();
+            p.name = pname.empty() ? std::string() : Ident(pname, "parameter");
+            if (p.name.empty()) {
+                if (pname.empty())
+                    notes.push_back(fname + " parameter " + std::to_string(i + 1) + " has no name");
+                p.name = "";
+            }
+            TypeText(ti, e.tdesc, &p.d, 0);
+            if (!p.d.problem.empty()) notes.push_back(fname + " parameter " + std::to_string(i + 1) + ": " + p.d.problem);
+        }
+        for (BSTR b : names) SysFreeString(b);
+
+        FlushNotes();
+        int first = w->Lines;
+        Put(at.Text());
+        EndLine();
+        PutDecl(ret, "");
+        if (f.callconv == CC_CDECL && f.funckind != FUNC_DISPATCH) Put(" __cdecl");
+        Put(" " + fname + "(");
+        if (params.empty()) Put("void");
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            if (i) Put(", ");
+            if (!params[i].at.Empty()) Put(params[i].at.Text() + " ");
+            PutDecl(params[i].d, params[i].name);
+        }
+        Put(");");
+        EndLine();
+        if (span) span->Members.push_back({first, w->Lines - 1, f.memid, int(f.invkind), false, rawName});
+    }
+
+    void WriteType(Type* t) {
+        TIdlTypeSpan span;
+        span.TypeIndex = t->index;
+        span.FirstLine = w->Lines;
+        WriteTypeBody(t, t->local ? &span : nullptr);
+        t->written = true;
+        span.LastLine = w->Lines - 1;
+        if (t->local) w->Spans.push_back(std::move(span));
+        Line("");
+    }
+
+    void WriteTypeBody(Type* t, TIdlTypeSpan* span) {
+        if (!t->write) {
+            Comment("type " + std::to_string(t->index) + " cannot be read (" + Hex(std::uint32_t(t->status)) + ")");
+            return;
+        }
+        ITypeInfo* ti = t->write.Get();
+        TypeAttrPtr attrP;
+        HRESULT hr = ti->GetTypeAttr(attrP.Put(ti));
+        if (FAILED(hr) || !attrP) {
+            Comment("type " + t->name + " cannot be read (" + Hex(std::uint32_t(hr)) + ")");
+            return;
+        }
+        const TYPEATTR& a = *attrP.Get();
+        ComPtr<ITypeInfo2> t2;
+        ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
+        Attrs at;
+        std::string name = Ident(t->name, "type");
+        if (name.empty()) name = "_type" + std::to_string(t->index);
+        switch (a.typekind) {
+        case TKIND_ENUM: case TKIND_RECORD: case TKIND_UNION: {
+            TypeAttrs(t, a, &at, ti);
+            FlushNotes();
+            const char* word = a.typekind == TKIND_ENUM ? "enum" : a.typekind == TKIND_RECORD ? "struct" : "union";
+            Line("typedef " + (at.Empty() ? std::string() : at.Text() + " ") + word + " " + name + " {");
+            indent += "    ";
+            enumCount = a.cVars;
+            for (UINT i = 0; i < a.cVars; ++i) WriteVar(t, ti, t2.Get(), i, span);
+            indent.resize(indent.size() - 4);
+            Line("} " + name + ";");
+            break;
+        }
+        case TKIND_ALIAS: {
+            at.Add("public");
+            TypeAttrs(t, a, &at, ti);
+            Decl d;
+            TypeText(ti, a.tdescAlias, &d, 0);
+            if (!d.problem.empty()) notes.push_back(name + ": " + d.problem);
+            FlushNotes();
+            Put("typedef " + at.Text() + " ");
+            PutDecl(d, name);
+            Put(";");
+            EndLine();
+            break;
+        }
+        case TKIND_MODULE: {
+            BStr dll;
+            if (a.cFuncs) {
+                FuncDescPtr fd;
+                BStr entry;
+                WORD ord;
+                if (SUCCEEDED(ti->GetFuncDesc(0, fd.Put(ti))) && fd)
+                    ti->GetDllEntry(fd->memid, fd->invkind, dll.Put(), entry.Put(), &ord);
+            }
+            if (!dll.IsNull()) at.Add("dllname(" + IdlQuote(dll.Utf8()) + ")");
+            TypeAttrs(t, a, &at, ti);
+            FlushNotes();
+            Line(at.Text());
+            Line("module " + name + " {");
+            indent += "    ";
+            for (UINT i = 0; i < a.cFuncs; ++i) WriteFunc(t, ti, t2.Get(), i, span);
+            for (UINT i = 0; i < a.cVars; ++i) WriteVar(t, ti, t2.Get(), i, span);
+            indent.resize(indent.size() - 4);
+            Line("};");
+            break;
+        }
+        case TKIND_INTERFACE: {
+            at.Add("odl");
+            at.Add("local");  // no marshalling rules: a type library holds none of their attributes
+            TypeAttrs(t, a, &at, ti);
+            Type* base = nullptr;
+            HREFTYPE href;
+            if (a.cImplTypes && SUCCEEDED(ti->GetRefTypeOfImplType(0, &href))) {
+                base = TypeOf(ti, href);
+                if (!base) notes.push_back(name + ": its base interface cannot be resolved");
+            }
+            FlushNotes();
+            Line(at.Text());
+            Put("interface " + name);
+            if (base) {
+                Put(" : ");
+                PutRef(base->name, base);
+            }
+            Put(" {");
+            EndLine();
+            indent += "    ";
+            for (UINT i = 0; i < a.cFuncs; ++i) WriteFunc(t, ti, t2.Get(), i, span);
+            indent.resize(indent.size() - 4);
+            Line("};");
+            break;
+        }
+        case TKIND_DISPATCH: {
+            TypeAttrs(t, a, &at, ti);
+            FlushNotes();
+            Line(at.Text());
+            Line("dispinterface " + name + " {");
+            if (t->dispatchOf) {
+                indent += "    ";
+                Put("interface ");
+                PutRef(t->dispatchOf->name, t->dispatchOf);
+                Put(";");
+                EndLine();
+                indent.resize(indent.size() - 4);
+                Line("};");
+                break;
+            }
+            Line("properties:");
+            indent += "    ";
+            for (UINT i = 0; i < a.cVars; ++i) WriteVar(t, ti, t2.Get(), i, span);
+            indent.resize(indent.size() - 4);
+            Line("methods:");
+            indent += "    ";
+            for (UINT i = 0; i < a.cFuncs; ++i) WriteFunc(t, ti, t2.Get(), i, span);
+            indent.resize(indent.size() - 4);
+            Line("};");
+            break;
+        }
+        case TKIND_COCLASS: {
+            TypeAttrs(t, a, &at, ti);
+            FlushNotes();
+            Line(at.Text());
+            Line("coclass " + name + " {");
+            indent += "    ";
+            for (UINT i = 0; i < a.cImplTypes; ++i) {
+                HREFTYPE ref;
+                INT flags = 0;
+                Type* r = nullptr;
+                if (SUCCEEDED(ti->GetRefTypeOfImplType(i, &ref))) r = TypeOf(ti, ref);
+                ti->GetImplTypeFlags(i, &flags);
+                if (!r) {
+                    Comment("implemented type " + std::to_string(i) + " cannot be resolved");
+                    continue;
+                }
+                Attrs ia;
+                if (flags & IMPLTYPEFLAG_FDEFAULT) ia.Add("default");
+                if (flags & IMPLTYPEFLAG_FSOURCE) ia.Add("source");
+                if (flags & IMPLTYPEFLAG_FRESTRICTED) ia.Add("restricted");
+                if (flags & IMPLTYPEFLAG_FDEFAULTVTABLE) ia.Add("defaultvtable");
+                if (t2) {
+                    CUSTDATA c{};
+                    if (SUCCEEDED(t2->GetAllImplTypeCustData(i, &c))) AddCustom(&ia, c, &notes);
+                    ClearCustData(&c);
+                }
+                FlushNotes();
+                if (!ia.Empty()) Put(ia.Text() + " ");
+                Put(r->kind == TKIND_DISPATCH ? "dispinterface " : "interface ");
+                PutRef(r->name, r);
+                Put(";");
+                EndLine();
+            }
+            indent.resize(indent.size() - 4);
+            Line("};");
+            break;
+        }
+        default:
+            Comment("type " + name + " is of an unknown kind " + std::to_string(a.typekind));
+            break;
+        }
+    }
+
+    // "interface X;" and the like, for types named before their definition.
+    void Declare(Type* t) {
+        if (t->declared) return;
+        t->declared = true;
+        if (t->kind == TKIND_RECORD || t->kind == TKIND_UNION) return;  // named by its tag where used
+        if (t->kind == TKIND_INTERFACE) Line("interface " + t->name + ";");
+        else if (t->kind == TKIND_DISPATCH) Line("dispinterface " + t->name + ";");
+        else if (t->kind == TKIND_COCLASS) Line("coclass " + t->name + ";");
+    }
+
+    // Base types for compilers that know none by themselves, except names the output defines.
+    void Prelude(const std::set<std::string>& defined, bool interfaces) {
+        static const struct {
+            const char* name;
+            const char* text;
+        } base[] = {
+            {"HRESULT", "typedef long HRESULT;"},
+            {"SCODE", "typedef long SCODE;"},
+            {"DATE", "typedef double DATE;"},
+            {"VARIANT_BOOL", "typedef short VARIANT_BOOL;"},
+            {"BSTR", "typedef [wire_marshal(unsigned long)] wchar_t *BSTR;"},
+            {"LPSTR", "typedef [string] char *LPSTR;"},
+            {"LPWSTR", "typedef [string] wchar_t *LPWSTR;"},
+            {"INT_PTR", "typedef __int3264 INT_PTR;"},
+            {"UINT_PTR", "typedef unsigned __int3264 UINT_PTR;"},
+            {"CURRENCY", "typedef struct _quibrel_CY { __int64 int64; } CURRENCY;"},
+            {"DECIMAL", "typedef struct _quibrel_DEC { unsigned short wReserved; unsigned char scale; unsigned char sign; "
+                        "unsigned long Hi32; unsigned __int64 Lo64; } DECIMAL;"},
+            {"VARIANT", "typedef [wire_marshal(unsigned long)] struct _quibrel_VARIANT { unsigned short vt; unsigned short r1; "
+                        "unsigned short r2; unsigned short r3; void *p1; void *p2; } VARIANT;"},
+            {"GUID", "typedef struct _quibrel_GUID { unsigned long Data1; unsigned short Data2; unsigned short Data3; "
+                     "unsigned char Data4[8]; } GUID;"},
+            {"IUnknown", "[odl, uuid(00000000-0000-0000-C000-000000000046), local] interface IUnknown { "
+                         "HRESULT QueryInterface([in] void *riid, [out] void **ppvObject); unsigned long AddRef(void); "
+                         "unsigned long Release(void); };"},
+            {"IDispatch", "[odl, uuid(00020400-0000-0000-C000-000000000046), local] interface IDispatch : IUnknown { "
+                          "HRESULT GetTypeInfoCount([out] unsigned int *count); "
+                          "HRESULT GetTypeInfo([in] unsigned int index, [in] unsigned long lcid, [out] void **info); "
+                          "HRESULT GetIDsOfNames([in] void *riid, [in] void *names, [in] unsigned int count, "
+                          "[in] unsigned long lcid, [out] long *ids); "
+                          "HRESULT Invoke([in] long id, [in] void *riid, [in] unsigned long lcid, [in] unsigned short flags, "
+                          "[in] void *params, [out] void *result, [out] void *exception, [out] unsigned int *argument); };"},
+        };
+        Line("// Base types, for IDL compilers used without the system headers");
+        for (const auto& b : base) {
+            std::string n = b.name;
+            bool wanted = n == "IDispatch" ? usesDispatch : n == "IUnknown" ? usesUnknown || usesDispatch : true;
+            if (interfaces != (n == "IUnknown" || n == "IDispatch") || !wanted || defined.count(n)) continue;
+            Line(b.text);
+        }
+        Line("");
+    }
+
+    // Local types needed (by value, as a base, through a typedef) by `t` before they come in
+    // the library's order are defined before the library block, with what they need in turn;
+    // a compiler adds them where they are first used, as it does for every type defined there.
+    void Hoist(Type* t, std::vector<Type*>* hoisted, int depth) {
+        if (t->state != 0 || depth > 256) return;
+        t->state = 1;
+        Scan(t);
+        for (Type* n : t->needs)
+            if (n->local) Hoist(n, hoisted, depth + 1);
+        t->state = 2;
+        hoisted->push_back(t);
+    }
+
+    static bool IsInterfaceLike(Type* t) {
+        return t->kind == TKIND_INTERFACE || t->kind == TKIND_DISPATCH || t->kind == TKIND_COCLASS;
+    }
+
+    // Places `t` in the block after what it needs there.
+    void Early(Type* t, std::vector<Type*>* order, int depth) {
+        if (t->state != 0 || depth > 256) return;
+        t->state = 1;
+        Scan(t);
+        for (Type* n : t->needs)
+            if (n->local) Early(n, order, depth + 1);
+        t->state = 2;
+        order->push_back(t);
+    }
+
+    void WriteLibrary() {
+        ComPtr<ITypeLib2> l2;
+        lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(l2.Put()));
+        LibAttrPtr la;
+        BStr libName, libDoc, helpFile;
+        DWORD helpContext = 0, helpStringContext = 0;
+        lib->GetLibAttr(la.Put(lib.Get()));
+        lib->GetDocumentation(-1, libName.Put(), libDoc.Put(), &helpContext, helpFile.Put());
+        if (l2) l2->GetDocumentation2(-1, 0, nullptr, &helpStringContext, nullptr);
+
+        // Local types in the library's order. Interfaces needed (as a base) before their place are
+        // defined before the library block, with what they need, and named at their place;
+        // other types needed early are written in the block just before their first use.
+        std::vector<Type*> hoisted, order;
+        for (auto& t : locals) {
+            if (!t->write) continue;
+            Scan(t.get());
+            t->state = 2;
+            for (Type* n : t->needs)
+                if (n->local && n->state == 0 && n != t.get() && IsInterfaceLike(n)) Hoist(n, &hoisted, 0);
+        }
+        for (auto& t : locals) t->state = 0;
+        for (Type* t : hoisted) t->state = 2;
+        std::vector<Type*> hoistedCopy = hoisted;
+        hoisted.clear();
+        for (Type* t : hoistedCopy) t->state = 0;
+        for (Type* t : hoistedCopy) Hoist(t, &hoisted, 0);
+        std::set<Type*> hoistedSet(hoisted.begin(), hoisted.end());
+        for (auto& t : locals) t->state = 0;
+        for (Type* t : hoisted) t->state = 2;
+        for (auto& t : locals)
+            if (t->write && !hoistedSet.count(t.get())) Early(t.get(), &order, 0);
+        order.insert(order.begin(), hoisted.begin(), hoisted.end());
+
+        // Imported types: definitions for what is needed by value, declarations for the rest.
+        std::vector<Type*> importedOrder;
+        std::set<Type*> importedSeen;
+        std::function<void(Type*, bool, int)> pull = [&](Type* t, bool full, int depth) {
+            if (t->local || depth > 256) return;
+            if (full && !t->full) {
+                t->full = true;
+                Scan(t);
+                for (Type* n : t->needs) pull(n, true, depth + 1);
+                for (Type* n : t->names) pull(n, false, depth + 1);
+                if (importedSeen.insert(t).second) importedOrder.push_back(t);
+            } else if (!full && importedSeen.insert(t).second) {
+                importedOrder.push_back(t);
+            }
+        };
+        for (Type* t : order) {
+            for (Type* n : t->needs) pull(n, true, 0);
+            for (Type* n : t->names) pull(n, false, 0);
+        }
+        // Definitions come after what they need among the imported types, too.
+        std::vector<Type*> imported;
+        for (Type* t : importedOrder) t->state = 0;
+        std::function<void(Type*, int)> placeImported = [&](Type* t, int depth) {
+            if (t->state != 0 || depth > 256) return;
+            t->state = 1;
+            if (t->full)
+                for (Type* n : t->needs)
+                    if (!n->local) placeImported(n, depth + 1);
+            t->state = 2;
+            imported.push_back(t);
+        };
+        for (Type* t : importedOrder) placeImported(t, 0);
+
+        std::set<std::string> defined;
+        for (Type* t : order) defined.insert(t->name);
+        for (Type* t : imported) defined.insert(t->name);
+
+        Line("// Generated by quibrel-tlb from the library " + libName.Utf8());
+        Line("");
+        Prelude(defined, false);
+        if (!imported.empty()) {
+            Line("// Types of imported libraries this library uses");
+            for (Type* t : imported)
+                if (!t->full) Declare(t);
+            Line("");
+            for (Type* t : imported)
+                if (t->full) {
+                    for (Type* n : t->names)
+                        if (!n->local && !n->full) Declare(n);
+                    WriteType(t);
+                }
+        }
+        if ((usesDispatch && !defined.count("IDispatch")) || (usesUnknown && !defined.count("IUnknown")))
+            Prelude(defined, true);
+        // Declarations (outside the library block, where they add nothing to it) for types named
+        // before their definition.
+        std::set<Type*> placed;
+        std::vector<Type*> early;
+        for (Type* t : order) {
+            for (Type* n : t->names)
+                if (n->local && !placed.count(n) && n != t && std::find(early.begin(), early.end(), n) == early.end())
+                    early.push_back(n);
+            placed.insert(t);
+        }
+        if (!early.empty()) {
+            Line("// Types named before their definition");
+            for (Type* t : early) Declare(t);
+            Line("");
+        }
+        if (!hoisted.empty()) {
+            Line("// Types of the library needed before their place in it");
+            Line("");
+            for (Type* t : hoisted) WriteType(t);
+        }
+
+        Attrs at;
+        if (la) {
+            at.Add("uuid(" + GuidText(la->guid) + ")");
+            at.Add("version(" + std::to_string(la->wMajorVerNum) + "." + std::to_string(la->wMinorVerNum) + ")");
+            if (la->lcid) at.Add("lcid(" + Hex(la->lcid, 4) + ")");
+        }
+        if (!libDoc.IsNull()) at.Add("helpstring(" + IdlQuote(libDoc.Utf8()) + ")");
+        if (!helpFile.IsNull()) at.Add("helpfile(" + IdlQuote(helpFile.Utf8()) + ")");
+        if (helpContext) at.Add("helpcontext(" + Hex(helpContext) + ")");
+        if (helpStringContext) at.Add("helpstringcontext(" + Hex(helpStringContext) + ")");
+        if (la) {
+            if (la->wLibFlags & LIBFLAG_FRESTRICTED) at.Add("restricted");
+            if (la->wLibFlags & LIBFLAG_FCONTROL) at.Add("control");
+            if (la->wLibFlags & LIBFLAG_FHIDDEN) at.Add("hidden");
+        }
+        if (l2) {
+            CUSTDATA c{};
+            if (SUCCEEDED(l2->GetAllCustData(&c))) AddCustom(&at, c, &notes);
+            ClearCustData(&c);
+        }
+        FlushNotes();
+        Line(at.Text());
+        std::string name = Ident(libName.Utf8(), "library");
+        FlushNotes();
+        Line("library " + (name.empty() ? std::string("_library") : name));
+        Line("{");
+        indent += "    ";
+        ComPtr<ITypeLibImports> imports;
+        if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))) && imports) {
+            UINT n = imports->GetImportCount();
+            for (UINT i = 0; i < n; ++i) {
+                BStr recorded;
+                HRESULT hr = imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, recorded.Put(), nullptr);
+                if (FAILED(hr)) Comment("imported library " + std::to_string(i) + " cannot be read");
+                else Line("importlib(" + IdlQuote(recorded.Utf8()) + ");");
+            }
+            if (n) Line("");
+        }
+        // Every local type is named here in the library's order: compilers number the types in
+        // the order the library block first uses them.
+        std::size_t next = 0;
+        std::vector<Type*> inBlock(order.begin() + std::ptrdiff_t(hoisted.size()), order.end());
+        std::set<Type*> written;
+        for (auto& t : locals) {
+            if (!t->write) {
+                WriteType(t.get());
+            } else if (hoistedSet.count(t.get())) {
+                Mention(t.get());
+            } else if (!written.count(t.get())) {
+                // What comes early for this type, then the type.
+                while (next < inBlock.size()) {
+                    Type* x = inBlock[next++];
+                    written.insert(x);
+                    WriteType(x);
+                    if (x == t.get()) break;
+                }
+            }
+        }
+        indent.clear();
+        Line("};");
+    }
+
+    // A use, in the library block, of a type defined before it.
+    void Mention(Type* t) {
+        switch (t->kind) {
+        case TKIND_INTERFACE: Line("interface " + t->name + ";"); break;
+        case TKIND_DISPATCH: Line("dispinterface " + t->name + ";"); break;
+        case TKIND_COCLASS: Line("coclass " + t->name + ";"); break;
+        default:
+            Comment(KindWord(t) + " " + t->name + " is defined before the library block");
+            break;
+        }
+        Line("");
+    }
+
+    void WriteTypes(const std::vector<int>& indexes) {
+        // Each type is shown as if the library's other types were declared before it.
+        for (auto& t : locals) t->written = true;
+        LibAttrPtr la;
+        BStr libName;
+        lib->GetDocumentation(-1, libName.Put(), nullptr, nullptr, nullptr);
+        for (int i : indexes) {
+            if (i < 0 || std::size_t(i) >= locals.size()) continue;
+            Type* t = locals[std::size_t(i)].get();
+            Scan(t);
+            std::vector<std::string> needs;
+            std::set<Type*> seen;
+            for (Type* n : t->needs)
+                if (seen.insert(n).second) needs.push_back(KindWord(n) + " " + n->name + (n->local ? "" : " (imported)"));
+            for (Type* n : t->names)
+                if (seen.insert(n).second) needs.push_back(KindWord(n) + " " + n->name + (n->local ? "" : " (imported)"));
+            if (!needs.empty()) {
+                std::string s = "needs: ";
+                for (std::size_t k = 0; k < needs.size(); ++k) s += (k ? ", " : "") + needs[k];
+                Comment(s);
+            }
+            WriteType(t);
+        }
+    }
+
+    static std::string KindWord(Type* t) {
+        switch (t->kind) {
+        case TKIND_ENUM: return "enum";
+        case TKIND_RECORD: return "struct";
+        case TKIND_UNION: return "union";
+        case TKIND_ALIAS: return "typedef";
+        case TKIND_MODULE: return "module";
+        case TKIND_INTERFACE: return "interface";
+        case TKIND_DISPATCH: return "dispinterface";
+        case TKIND_COCLASS: return "coclass";
+        default: return "type";
+        }
+    }
+};
+
+TIdlWriter::TIdlWriter(ITypeLib* Library) : D(new Impl(this, Library)) {}
+TIdlWriter::~TIdlWriter() { delete D; }
+
+void TIdlWriter::WriteLibrary() { D->WriteLibrary(); }
+void TIdlWriter::WriteTypes(const std::vector<int>& TypeIndexes) { D->WriteTypes(TypeIndexes); }
+
+int TIdlWriter::FindType(const std::string& Name) const {
+    auto fold = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        return s;
+    };
+    for (const auto& t : D->locals)
+        if (t->name == Name) return t->index;
+    const std::string f = fold(Name);
+    for (const auto& t : D->locals)
+        if (fold(t->name) == f) return t->index;
+    return -1;
+}

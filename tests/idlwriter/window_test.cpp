@@ -1,0 +1,99 @@
+// The IDL window: following the main window's selection, the member highlighted, hot spots
+// that select a class, colour rules, and Save.
+#include "components/ColMemo/colmemo.h"
+#include "dialogs/idl.h"
+
+#include "common/windowenv.h"
+
+#include <QAction>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class IdlEnvironment : public WindowEnvironment {
+public:
+    IdlEnvironment() : WindowEnvironment("idlwriter_tests") {}
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new IdlEnvironment);
+
+class IdlWindowTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        form_ = std::make_unique<TMainForm>();
+        idl_ = new TIdlForm(form_.get());
+        ASSERT_EQ(IdlForm, idl_);
+        form_->show();
+        form_->OpenTypeLib(QStringLiteral(QUIBREL_FIXTURE_DIR "/QuibrelTest.tlb"));
+    }
+    QString Shown() const { return idl_->memIdl->toPlainText(); }
+    TIdlForm* idl_ = nullptr;
+};
+
+TEST_F(IdlWindowTest, OpensFromTheViewMenuAndFollowsTheSelection) {
+    SelectClass(QStringLiteral("IShapes"));
+    EXPECT_FALSE(idl_->isVisible());
+    EXPECT_EQ(form_->miIdl->text(), QStringLiteral("&IDL..."));
+    EXPECT_EQ(form_->miIdl->shortcut(), QKeySequence(QStringLiteral("Ctrl+I")));
+    form_->miIdl->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(idl_));
+    EXPECT_EQ(idl_->windowTitle(), QStringLiteral("IDL - IShapes"));
+    EXPECT_TRUE(QString::fromStdString(idl_->IdlText()).contains(QStringLiteral("interface IShapes : IDispatch {")));
+
+    SelectMember(QStringLiteral("Add"));
+    const int line = idl_->HighlightedLine();
+    ASSERT_GE(line, 0);
+    const QString text = idl_->memIdl->document()->findBlockByNumber(line + 1).text();
+    EXPECT_TRUE(text.contains(QStringLiteral(" Add("))) << text.toStdString();
+    ASSERT_EQ(idl_->memIdl->extraSelections().size(), 1);
+
+    SelectClass(QStringLiteral("Bounds"));
+    EXPECT_EQ(idl_->windowTitle(), QStringLiteral("IDL - Bounds"));
+    EXPECT_EQ(idl_->HighlightedLine(), -1);
+
+    // Closing only hides it; it follows again when shown.
+    idl_->btnClose->click();
+    EXPECT_FALSE(idl_->isVisible());
+    SelectClass(QStringLiteral("DPanel"));
+    form_->miIdl->trigger();
+    EXPECT_EQ(idl_->windowTitle(), QStringLiteral("IDL - DPanel"));
+}
+
+TEST_F(IdlWindowTest, TypeNamesOfTheLibraryAreHotSpotsThatSelectTheClass) {
+    SelectClass(QStringLiteral("IShapes"));
+    form_->miIdl->trigger();
+    // Markers around the library's own type names, none around imported ones.
+    EXPECT_TRUE(Shown().contains(QStringLiteral("\x1E" "Bounds" "\x1F")));
+    EXPECT_FALSE(Shown().contains(QStringLiteral("\x1E" "SharedColour")));
+    EXPECT_FALSE(QString::fromStdString(idl_->IdlText()).contains(QChar(0x1E)));
+    idl_->memIdl->OnHotSpotClick(idl_->memIdl, QStringLiteral("Bounds"));
+    EXPECT_EQ(SelectedClass(), QStringLiteral("Bounds"));
+    EXPECT_EQ(idl_->windowTitle(), QStringLiteral("IDL - Bounds"));
+}
+
+TEST_F(IdlWindowTest, ColourRulesForKeywordsAttributesStringsAndComments) {
+    TDrawRules& rules = idl_->memIdl->ColorRules();
+    ASSERT_EQ(rules.Count(), 3);
+    EXPECT_TRUE(rules.Items(0).Keywords().contains(QStringLiteral("interface;navy")));
+    EXPECT_TRUE(rules.Items(1).KeyBegEndLst().contains(QStringLiteral("[;];teal")));
+    EXPECT_TRUE(rules.Items(1).KeyBegEndLst().contains(QStringLiteral("/*;*/;green")));
+    EXPECT_TRUE(rules.Items(2).KeyLineEndLst().contains(QStringLiteral("//;green")));
+}
+
+TEST_F(IdlWindowTest, SaveWritesTheIdlShown) {
+    SelectClass(QStringLiteral("DPanel"));
+    form_->miIdl->trigger();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("panel.idl"));
+    ASSERT_TRUE(idl_->SaveTo(path));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().toStdString(), idl_->IdlText());
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# roundtrip.sh QUIBREL_TLB TLBFACTS WIDL LIMITS WORKDIR FILE...
+#
+# For each library: writes its IDL (quibrel-tlb idl), compiles it with widl (-t, --win32 or
+# --win64 as the library's syskind says, imports looked for beside the library) and compares
+# the rebuilt library with the original: `quibrel-tlb dump` and tlbfacts, which prints every
+# field the service gives (help contexts, custom data, vtable offsets, default values, calling
+# conventions, record sizes ...).
+#
+# LIMITS lists what widl is known not to reproduce or to refuse, each explained there:
+#   reject NAME REGEX   widl refuses IDL we wrote, with an error line matching REGEX
+#   ignore NAME         a difference tlbfacts --ignore NAME leaves out
+# A library is "identical" when nothing differs but widl's own stamp, "limited" when it differs only by listed
+# limits (reported by name), and a failure otherwise. Libraries named in pending.txt (beside
+# this script) differ in ways not explained yet: they are reported, not failed. Exits 1 on
+# any other failure.
+# JOBS (default 2) libraries are compared at a time; LIBDIRS (colon-separated) are folders
+# where widl looks for imported libraries after the library's own.
+set -u
+tlb=$1; facts=$2; widl=$3; limits=$4; work=$5
+shift 5
+mkdir -p "$work"
+# Registrations of the person running the tests must not change which imports are found.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+export QUIBREL_REGISTRY_DIR="$scratch"
+export WINEPREFIX="$scratch/no-wine"
+jobs=${JOBS:-2}
+start=$(date +%s)
+
+one() {
+  local file=$1 tlb=$2 facts=$3 widl=$4 limits=$5 work=$6
+  local base; base=$(basename "$file")
+  local dir; dir="$work/$(echo "$file" | tr '/' '_')"
+  local libdir; libdir=$(cd "$(dirname "$file")" && pwd)
+  rm -rf "$dir"; mkdir -p "$dir"
+  local result="$dir/result"
+  if ! "$tlb" idl "$file" --output "$dir/lib.idl" 2>"$dir/idl.err"; then
+    echo "fail $base idl: $(head -n1 "$dir/idl.err")" >"$result"; return
+  fi
+  # The original and the rebuilt library are read with the same imported libraries beside them:
+  # those the original finds, else those in LIBDIRS, under the names the library recorded.
+  mkdir -p "$dir/orig"
+  cp "$file" "$dir/orig/$base"
+  local rec found d
+  IFS=: read -ra dirs <<<"${LIBDIRS:-}"
+  while IFS=$'\t' read -r rec found; do
+    if [ -z "$found" ] || [ ! -f "$found" ]; then
+      found=""
+      for d in "${dirs[@]}"; do
+        [ -n "$d" ] && [ -f "$d/${rec##*[\\/]}" ] && { found="$d/${rec##*[\\/]}"; break; }
+      done
+      [ -n "$found" ] || continue
+    fi
+    for d in "$dir" "$dir/orig"; do
+      ln -sf "$found" "$d/$rec" 2>/dev/null
+      ln -sf "$found" "$d/${rec##*[\\/]}" 2>/dev/null
+    done
+  done < <("$facts" "$file" --imports 2>/dev/null)
+  file="$dir/orig/$base"
+  "$facts" "$file" >"$dir/orig.facts" 2>/dev/null || { echo "fail $base facts of the original" >"$result"; return; }
+  local sys; sys=$(head -n1 "$dir/orig.facts" | sed -n 's/.* sys=\([0-9]*\).*/\1/p')
+  local arch=--win32
+  [ "$sys" = 3 ] && arch=--win64
+  local extra=()
+  local d
+  IFS=: read -ra dirs <<<"${LIBDIRS:-}"
+  for d in "${dirs[@]}"; do [ -n "$d" ] && extra+=(-L "$d"); done
+  if ! (cd "$dir" && "$widl" --nostdinc -t $arch -L "$dir" -L "$libdir" "${extra[@]}" -o rebuilt.tlb lib.idl) >"$dir/widl.out" 2>&1; then
+    local err; err=$(grep -m1 -E "error" "$dir/widl.out" || head -n1 "$dir/widl.out")
+    while read -r kind name regex; do
+      [ "$kind" = reject ] || continue
+      if echo "$err" | grep -qE -- "$regex"; then
+        echo "rejected $base $name: $err" >"$result"; return
+      fi
+    done < <(grep -E '^reject ' "$limits")
+    echo "fail $base widl: $err" >"$result"; return
+  fi
+  "$tlb" dump "$file" >"$dir/orig.dump" 2>&1
+  "$tlb" dump "$dir/rebuilt.tlb" >"$dir/rebuilt.dump" 2>&1
+  "$facts" "$dir/rebuilt.tlb" --rebuilt >"$dir/rebuilt.facts" 2>/dev/null
+  if cmp -s "$dir/orig.dump" "$dir/rebuilt.dump" && cmp -s "$dir/orig.facts" "$dir/rebuilt.facts"; then
+    echo "identical $base" >"$result"; return
+  fi
+  local all; all=$(grep -E '^ignore ' "$limits" | awk '{print $2}' | paste -sd, -)
+  "$facts" "$file" --ignore "$all" >"$dir/orig.lim" 2>/dev/null
+  "$facts" "$dir/rebuilt.tlb" --rebuilt --ignore "$all" >"$dir/rebuilt.lim" 2>/dev/null
+  if ! cmp -s "$dir/orig.lim" "$dir/rebuilt.lim"; then
+    diff "$dir/orig.lim" "$dir/rebuilt.lim" >"$dir/diff"
+    echo "fail $base differs: $(grep -m1 '^[<>]' "$dir/diff")" >"$result"; return
+  fi
+  # Which limits it needs: those without which a difference shows.
+  local needed=""
+  for name in ${all//,/ }; do
+    local others; others=$(echo ",$all," | sed "s/,$name,/,/; s/^,//; s/,$//")
+    if ! cmp -s <("$facts" "$file" --ignore "${others:-none}" 2>/dev/null) \
+                <("$facts" "$dir/rebuilt.tlb" --rebuilt --ignore "${others:-none}" 2>/dev/null); then
+      needed="$needed $name"
+    fi
+  done
+  # widl stamps every library it writes: a library that differs by that alone comes back the same.
+  if [ "$needed" = " compiler-stamps" ]; then
+    echo "identical $base" >"$result"
+  else
+    echo "limited $base${needed}" >"$result"
+  fi
+}
+export -f one
+
+printf '%s\n' "$@" | nice -n 10 xargs -P "$jobs" -I{} bash -c 'one "$@"' _ {} "$tlb" "$facts" "$widl" "$limits" "$work"
+
+pending_list=" $(grep -v '^#' "$(dirname "$0")/pending.txt" 2>/dev/null | awk '{print $1}' | tr '\n' ' ') "
+total=0; identical=0; limited=0; rejected=0; failed=0; pending=0
+declare -A by_limit=()
+for file in "$@"; do
+  r=$(cat "$work/$(echo "$file" | tr '/' '_')/result" 2>/dev/null || echo "fail $(basename "$file") no result")
+  total=$((total + 1))
+  set -- $r
+  case "$1" in
+    identical) identical=$((identical + 1)) ;;
+    limited) limited=$((limited + 1)); shift 2; for l in "$@"; do by_limit[$l]=$(( ${by_limit[$l]:-0} + 1 )); done ;;
+    rejected) rejected=$((rejected + 1)); l=${3%:}; by_limit[$l]=$(( ${by_limit[$l]:-0} + 1 )) ;;
+    *)
+      if [[ "$pending_list" == *" $2 "* ]]; then
+        pending=$((pending + 1)); echo "pending: $r"
+      else
+        failed=$((failed + 1)); echo "$r"
+      fi ;;
+  esac
+done
+compiled=$((identical + limited))
+echo "libraries $total: compiled by widl $compiled, identical $identical, differing only by listed limits $limited, rejected by widl for a listed limit $rejected, pending (not explained yet) $pending, failed $failed ($(( $(date +%s) - start )) s)"
+for l in "${!by_limit[@]}"; do echo "  limit $l: ${by_limit[$l]}"; done | sort
+[ "$failed" -eq 0 ]

@@ -1,0 +1,388 @@
+// tlbfacts FILE [--ignore NAME,...] | tlbfacts FILE --imports: every field the type-library service gives for a library,
+// one fact a line, for comparing a library with the one its IDL compiles to. Fields `dump`
+// prints are here too, with help contexts, custom data, vtable offsets, default values,
+// calling conventions, record sizes and module entries besides.
+//
+// --ignore leaves out what an IDL compiler is known not to reproduce (see limits.txt); each
+// name is one such difference.
+#include "platform/oleauto/comptr.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace {
+
+std::set<std::string> g_ignore;
+bool Ignored(const char* name) { return g_ignore.count(name) != 0; }
+std::string g_libName;
+bool g_rebuilt = false;                  // the library compiled from our IDL
+std::set<std::string> g_importedNames;   // types of the imported libraries
+
+const std::set<std::string> kKeywords = {
+    "FALSE", "NULL", "TRUE", "boolean", "byte", "case", "cdecl", "char", "coclass", "const", "cpp_quote", "default",
+    "dispinterface", "double", "enum", "error_status_t", "extern", "float", "handle_t", "hyper", "import",
+    "importlib", "inline", "int", "interface", "library", "long", "methods", "module", "pascal", "properties",
+    "register", "short", "signed", "sizeof", "small", "static", "stdcall", "struct", "switch", "typedef", "union",
+    "unsigned", "void", "wchar_t"};
+
+// A name as the library holds it; an IDL keyword written with a leading "_" reads as itself
+// when keyword names are ignored.
+std::string Named(const std::string& n) {
+    if (Ignored("keyword-names") && n.size() > 1 && n[0] == '_' && kKeywords.count(n.substr(1))) return n.substr(1);
+    return n;
+}
+
+// Text the rebuilt library holds as our IDL escaped it (widl keeps escapes as they are).
+std::string Text(const std::string& t) {
+    if (!g_rebuilt || !Ignored("string-escapes")) return t;
+    std::string o;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (t[i] != '\\' || i + 1 >= t.size()) {
+            o += t[i];
+            continue;
+        }
+        char c = t[++i];
+        if (c == 'n') o += '\n';
+        else if (c == 'r') o += '\r';
+        else if (c == 't') o += '\t';
+        else if (c >= '0' && c <= '7' && i + 2 < t.size()) {
+            o += char((c - '0') * 64 + (t[i + 1] - '0') * 8 + (t[i + 2] - '0'));
+            i += 2;
+        } else o += c;
+    }
+    return o;
+}
+// Lines of the type being printed; with type-order ignored, types are printed sorted by name.
+std::vector<std::string>* g_out = nullptr;
+
+
+std::string Hex(std::uint32_t v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%08" PRIX32, v);
+    return b;
+}
+
+std::string Value(const VARIANT& v, bool defaultValue = false) {
+    std::ostringstream o;
+    bool integer = v.vt == VT_I1 || v.vt == VT_UI1 || v.vt == VT_I2 || v.vt == VT_UI2 || v.vt == VT_I4 || v.vt == VT_UI4 ||
+                   v.vt == VT_INT || v.vt == VT_UINT || v.vt == VT_BOOL || v.vt == VT_I8 || v.vt == VT_UI8;
+    if (!(defaultValue && integer && Ignored("default-type"))) o << "vt" << v.vt;
+    o << ":";
+    switch (v.vt) {
+    case VT_I1: o << int(v.cVal); break;
+    case VT_UI1: o << unsigned(v.bVal); break;
+    case VT_I2: o << v.iVal; break;
+    case VT_UI2: o << v.uiVal; break;
+    case VT_I4: case VT_INT: case VT_ERROR: case VT_HRESULT: o << v.lVal; break;
+    case VT_UI4: case VT_UINT: o << v.ulVal; break;
+    case VT_BOOL: o << v.boolVal; break;
+    case VT_I8: o << v.llVal; break;
+    case VT_UI8: o << v.ullVal; break;
+    case VT_R4: o << v.fltVal; break;
+    case VT_R8: case VT_DATE: o << v.dblVal; break;
+    case VT_CY: o << v.cyVal.int64; break;
+    case VT_BSTR: o << '"' << Text(BstrToUtf8(v.bstrVal)) << '"'; break;
+    default: break;
+    }
+    return o.str();
+}
+
+std::string RefName(ITypeInfo* owner, HREFTYPE h, bool bare = false) {
+    ComPtr<ITypeInfo> r;
+    if (FAILED(owner->GetRefTypeInfo(h, r.Put())) || !r) return "?";
+    BStr n;
+    r->GetDocumentation(MEMBERID_NIL, n.Put(), nullptr, nullptr, nullptr);
+    ComPtr<ITypeLib> lib;
+    UINT index = 0;
+    std::string where;
+    if (SUCCEEDED(r->GetContainingTypeLib(lib.Put(), &index)) && lib) {
+        BStr ln;
+        lib->GetDocumentation(-1, ln.Put(), nullptr, nullptr, nullptr);
+        where = ln.Utf8() + ".";
+        if (bare || (Ignored("imported-names") && g_importedNames.count(n.Utf8()))) return n.Utf8();
+        if (Ignored("import-refs") && ln.Utf8() != g_libName) return "<imported>";
+    }
+    return where + n.Utf8();
+}
+
+std::string Type(ITypeInfo* owner, const TYPEDESC& t, int depth = 0) {
+    if (depth > 40) return "<deep>";
+    switch (t.vt) {
+    case VT_PTR: return t.lptdesc ? Type(owner, *t.lptdesc, depth + 1) + "*" : "?*";
+    case VT_SAFEARRAY: return "SAFEARRAY(" + (t.lptdesc ? Type(owner, *t.lptdesc, depth + 1) : "?") + ")";
+    case VT_CARRAY: {
+        if (!t.lpadesc) return "?[]";
+        std::string s = Type(owner, t.lpadesc->tdescElem, depth + 1);
+        for (USHORT i = 0; i < t.lpadesc->cDims; ++i)
+            s += "[" + std::to_string(t.lpadesc->rgbounds[i].lLbound) + ":" +
+                 std::to_string(t.lpadesc->rgbounds[i].cElements) + "]";
+        return s;
+    }
+    case VT_USERDEFINED: return RefName(owner, t.hreftype);
+    default: return "vt" + std::to_string(t.vt);
+    }
+}
+
+template <class F>
+std::string Cust(F get) {
+    CUSTDATA c{};
+    if (FAILED(get(&c))) return " cust:ERR";
+    std::string s;
+    for (DWORD i = 0; i < c.cCustData; ++i) {
+        const GUID& g = c.prgCustData[i].guid;
+        if (Ignored("compiler-stamps") && g.Data2 == 0x517C && g.Data1 >= 0xDE77BA63 && g.Data1 <= 0xDE77BA65) continue;
+        s += " cust:" + GuidToString(c.prgCustData[i].guid) + "=" + Value(c.prgCustData[i].varValue);
+    }
+    ClearCustData(&c);
+    return s;
+}
+
+void Emit(const std::string& line) {
+    if (g_out) g_out->push_back(line);
+    else std::printf("%s\n", line.c_str());
+}
+
+void Doc(ITypeInfo* ti, MEMBERID id, std::string* s) {
+    BStr name, doc;
+    DWORD ctx = 0, sctx = 0;
+    ti->GetDocumentation(id, name.Put(), doc.Put(), &ctx, nullptr);
+    *s += " name=" + Named(name.Utf8()) + " doc=" + (doc.IsNull() ? std::string("-") : "\"" + Text(doc.Utf8()) + "\"");
+    if (!Ignored("helpcontext")) *s += " hc=" + Hex(ctx);
+    ComPtr<ITypeInfo2> t2;
+    if (SUCCEEDED(ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()))) && t2) {
+        t2->GetDocumentation2(id, 0, nullptr, &sctx, nullptr);
+        *s += " hsc=" + Hex(sctx);
+    }
+}
+
+// Whether IDispatch is among the bases of an interface (or it is a dispatch interface).
+bool DerivesFromDispatch(ITypeInfo* ti, int depth = 0) {
+    TypeAttrPtr a;
+    if (depth > 32 || FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) return false;
+    if (a->guid == IID_IDispatch) return true;
+    HREFTYPE h;
+    ComPtr<ITypeInfo> base;
+    if (a->typekind == TKIND_DISPATCH) {
+        if (FAILED(ti->GetRefTypeOfImplType(UINT(-1), &h)) || FAILED(ti->GetRefTypeInfo(h, base.Put())) || !base) return true;
+        return DerivesFromDispatch(base.Get(), depth + 1);
+    }
+    if (!a->cImplTypes || FAILED(ti->GetRefTypeOfImplType(0, &h)) || FAILED(ti->GetRefTypeInfo(h, base.Put())) || !base)
+        return false;
+    return DerivesFromDispatch(base.Get(), depth + 1);
+}
+
+void Facts(ITypeInfo* ti, const std::string& prefix) {
+    TypeAttrPtr a;
+    if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) {
+        Emit(prefix + " unreadable");
+        return;
+    }
+    ComPtr<ITypeInfo2> t2;
+    ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
+    std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + GuidToString(a->guid) +
+                    " ver=" + std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum) +
+                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + ((a->typekind == TKIND_RECORD || a->typekind == TKIND_UNION) && Ignored("record-layout")
+                                    ? std::string("?") : std::to_string(a->cbSizeInstance)) +
+                    " align=" + ((a->typekind == TKIND_RECORD || a->typekind == TKIND_UNION || a->typekind == TKIND_ALIAS) && Ignored("record-layout")
+                                     ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + std::to_string(a->cbSizeVft) +
+                    " funcs=" + (a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL) && Ignored("dispatch-reference")
+                                     ? std::string("?") : std::to_string(a->cFuncs)) +
+                    " vars=" + (a->typekind == TKIND_MODULE && Ignored("module-constants") ? std::string("?") : std::to_string(a->cVars)) +
+                    " impls=" + std::to_string(a->cImplTypes);
+    Doc(ti, MEMBERID_NIL, &s);
+    if (t2) s += Cust([&](CUSTDATA* c) { return t2->GetAllCustData(c); });
+    if (a->typekind == TKIND_ALIAS) s += " alias=" + Type(ti, a->tdescAlias);
+    Emit(s);
+    for (UINT i = 0; i < a->cImplTypes; ++i) {
+        HREFTYPE h = 0;
+        INT flags = 0;
+        ti->GetRefTypeOfImplType(i, &h);
+        ti->GetImplTypeFlags(i, &flags);
+        std::string ref = RefName(ti, h, a->typekind == TKIND_COCLASS && Ignored("coclass-imports"));
+        if (Ignored("dual-base") && (a->wTypeFlags & TYPEFLAG_FDUAL) && !DerivesFromDispatch(ti)) ref = "?";
+        if (Ignored("dispatch-reference") && (a->typekind == TKIND_DISPATCH || ref == "IDispatch" || ref == "?" ||
+                                             ref.size() > 10 && ref.compare(ref.size() - 10, 10, ".IDispatch") == 0))
+            ref = "<dispatch>";
+        std::string l = prefix + " impl" + std::to_string(i) + " " + ref + " flags=" + std::to_string(flags);
+        if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllImplTypeCustData(i, c); });
+        Emit(l);
+    }
+    // The dispatch view of a dual interface is made from the interface chain, which is printed
+    // with the interface side.
+    const bool dispatchView = a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL);
+    for (UINT i = 0; i < a->cFuncs && !(dispatchView && Ignored("dispatch-reference")); ++i) {
+        FuncDescPtr f;
+        if (FAILED(ti->GetFuncDesc(i, f.Put(ti))) || !f) {
+            Emit(prefix + " func" + std::to_string(i) + " unreadable");
+            continue;
+        }
+        std::string l = prefix + " func" + std::to_string(i) + " id=" + Hex(std::uint32_t(f->memid)) +
+                        " inv=" + std::to_string(f->invkind) + " fk=" + std::to_string(f->funckind) +
+                        " cc=" + std::to_string(f->callconv) + " vft=" + std::to_string(f->oVft) +
+                        " opt=" + (Ignored("optional-count") ? std::string("?") : std::to_string(f->cParamsOpt)) + " flags=" + Hex(f->wFuncFlags) +
+                        " ret=" + Type(ti, f->elemdescFunc.tdesc);
+        Doc(ti, f->memid, &l);
+        if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllFuncCustData(i, c); });
+        if (a->typekind == TKIND_MODULE) {
+            BStr dll, entry;
+            WORD ord = 0;
+            ti->GetDllEntry(f->memid, f->invkind, dll.Put(), entry.Put(), &ord);
+            l += " dll=" + dll.Utf8() + " entry=" + (entry.IsNull() ? "#" + std::to_string(ord) : entry.Utf8());
+        }
+        BSTR names[260] = {};
+        UINT got = 0;
+        ti->GetNames(f->memid, names, 260, &got);
+        Emit(l);
+        for (SHORT p = 0; p < f->cParams; ++p) {
+            const ELEMDESC& e = f->lprgelemdescParam[p];
+            std::string pl = prefix + " func" + std::to_string(i) + " param" + std::to_string(p) +
+                             " name=" + (UINT(p) + 1 < got ? Named(BstrToUtf8(names[p + 1])) : std::string("-")) +
+                             " flags=" + Hex(e.paramdesc.wParamFlags) + " type=" + Type(ti, e.tdesc);
+            if ((e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex)
+                pl += " default=" + Value(e.paramdesc.pparamdescex->varDefaultValue, true);
+            if (t2) pl += Cust([&](CUSTDATA* c) { return t2->GetAllParamCustData(i, UINT(p), c); });
+            Emit(pl);
+        }
+        for (UINT n = 0; n < got && n < 260; ++n) SysFreeString(names[n]);
+    }
+    for (UINT i = 0; i < a->cVars; ++i) {
+        VarDescPtr v;
+        if (FAILED(ti->GetVarDesc(i, v.Put(ti))) || !v) {
+            Emit(prefix + " var" + std::to_string(i) + " unreadable");
+            continue;
+        }
+        std::string l = prefix + " var" + std::to_string(i) + " id=" + Hex(std::uint32_t(v->memid)) +
+                        " vk=" + std::to_string(v->varkind) + " flags=" + Hex(v->wVarFlags) +
+                        " type=" + Type(ti, v->elemdescVar.tdesc);
+        if (v->varkind == VAR_CONST && v->lpvarValue) l += " value=" + Value(*v->lpvarValue);
+        else if (v->varkind != VAR_CONST && !(Ignored("record-layout") && a->typekind != TKIND_DISPATCH))
+            l += " oinst=" + std::to_string(v->oInst);
+        if (a->typekind == TKIND_MODULE && Ignored("module-constants")) continue;
+        Doc(ti, v->memid, &l);
+        if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllVarCustData(i, c); });
+        Emit(l);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tlbfacts FILE [--ignore NAME,...]\n");
+        return 2;
+    }
+    bool importsOnly = false;
+    for (int i = 2; i < argc; i += 2) {
+        if (std::string(argv[i]) == "--rebuilt") {
+            g_rebuilt = true;
+            --i;
+            continue;
+        }
+        if (std::string(argv[i]) == "--imports") {
+            importsOnly = true;
+            --i;
+            continue;
+        }
+        if (std::string(argv[i]) != "--ignore" || i + 1 >= argc) return 2;
+        std::stringstream in(argv[i + 1]);
+        for (std::string n; std::getline(in, n, ',');) g_ignore.insert(n);
+    }
+    ComPtr<ITypeLib> lib;
+    HRESULT hr = LoadTypeLib(Utf8ToUtf16(argv[1]).c_str(), lib.Put());
+    if (FAILED(hr) || !lib) {
+        std::fprintf(stderr, "error 0x%08X\n", unsigned(hr));
+        return 1;
+    }
+    if (importsOnly) {
+        // The imported libraries: the recorded name and where it was found, tab-separated.
+        ComPtr<ITypeLibImports> imports;
+        if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))))
+            for (UINT i = 0; i < imports->GetImportCount(); ++i) {
+                BStr rec, path;
+                imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, rec.Put(), path.Put());
+                std::printf("%s\t%s\n", rec.Utf8().c_str(), path.Utf8().c_str());
+            }
+        return 0;
+    }
+    LibAttrPtr la;
+    lib->GetLibAttr(la.Put(lib.Get()));
+    BStr name, doc, file;
+    DWORD ctx = 0, sctx = 0;
+    lib->GetDocumentation(-1, name.Put(), doc.Put(), &ctx, file.Put());
+    g_libName = name.Utf8();
+    ComPtr<ITypeLib2> l2;
+    lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(l2.Put()));
+    if (l2) l2->GetDocumentation2(-1, 0, nullptr, &sctx, nullptr);
+    std::string libGuid = GuidToString(la->guid);
+    if (Ignored("library-guid-byte")) libGuid.replace(libGuid.size() - 3, 2, "??");
+    std::string s = "library guid=" + libGuid + " ver=" + std::to_string(la->wMajorVerNum) + "." +
+                    std::to_string(la->wMinorVerNum) + " lcid=" + Hex(la->lcid) + " sys=" + std::to_string(la->syskind) +
+                    " flags=" + Hex(la->wLibFlags) + " name=" + name.Utf8() + " doc=\"" + Text(doc.Utf8()) +
+                    "\" file=\"" + Text(file.Utf8()) + "\" hc=" + Hex(ctx) + " hsc=" + Hex(sctx);
+    if (l2) s += Cust([&](CUSTDATA* c) { return l2->GetAllCustData(c); });
+    std::printf("%s\n", s.c_str());
+    ComPtr<ITypeLibImports> imports;
+    if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put())))) {
+        for (UINT i = 0; i < imports->GetImportCount() && (Ignored("coclass-imports") || Ignored("imported-names")); ++i) {
+            BStr path;
+            ComPtr<ITypeLib> other;
+            if (imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, nullptr, path.Put()) != S_OK ||
+                FAILED(LoadTypeLib(Utf8ToUtf16(path.Utf8()).c_str(), other.Put())) || !other)
+                continue;
+            for (UINT k = 0; k < other->GetTypeInfoCount(); ++k) {
+                BStr n;
+                if (SUCCEEDED(other->GetDocumentation(INT(k), n.Put(), nullptr, nullptr, nullptr))) g_importedNames.insert(n.Utf8());
+            }
+        }
+        for (UINT i = 0; i < imports->GetImportCount(); ++i) {
+            GUID g{};
+            WORD ma = 0, mi = 0;
+            LCID lc = 0;
+            BStr rec;
+            imports->GetImport(i, &g, &ma, &mi, &lc, rec.Put(), nullptr);
+            std::printf("import%u %s %u.%u %08X %s\n", i, GuidToString(g).c_str(), ma, mi, unsigned(lc), rec.Utf8().c_str());
+        }
+    }
+    const UINT count = lib->GetTypeInfoCount();
+    std::multimap<std::string, std::vector<std::string>> sorted;
+    for (UINT i = 0; i < count; ++i) {
+        ComPtr<ITypeInfo> ti;
+        std::vector<std::string> lines;
+        if (Ignored("type-order")) g_out = &lines;
+        std::string prefix = "type" + std::to_string(i);
+        BStr typeName;
+        if (FAILED(lib->GetTypeInfo(i, ti.Put())) || !ti) {
+            Emit(prefix + " unreadable");
+        } else {
+            ti->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
+            if (Ignored("type-order")) prefix = "type:" + typeName.Utf8();
+            Facts(ti.Get(), prefix);
+            HREFTYPE twin;
+            ComPtr<ITypeInfo> side;
+            if (SUCCEEDED(ti->GetRefTypeOfImplType(UINT(-1), &twin)) && SUCCEEDED(ti->GetRefTypeInfo(twin, side.Put())) && side)
+                Facts(side.Get(), prefix + ".iface");
+        }
+        g_out = nullptr;
+        if (Ignored("type-order")) sorted.emplace(typeName.Utf8(), std::move(lines));
+    }
+    const std::vector<std::string>* previous = nullptr;
+    for (const auto& [name, lines] : sorted) {
+        if (Ignored("alias-duplicates") && previous && *previous == lines && !lines.empty() &&
+            lines[0].find(" kind=6 ") != std::string::npos)
+            continue;
+        if (Ignored("module-constants") && !lines.empty() && lines[0].find(" kind=2 ") != std::string::npos &&
+            lines[0].find(" funcs=0 ") != std::string::npos)
+            continue;
+        if (Ignored("coclass-imports") && g_rebuilt && g_importedNames.count(name)) continue;
+        if (Ignored("imported-names") && g_importedNames.count(name)) continue;
+        for (const std::string& l : lines) std::printf("%s\n", l.c_str());
+        previous = &lines;
+    }
+    return 0;
+}
