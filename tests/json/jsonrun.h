@@ -26,6 +26,9 @@ struct ToolRun {
 // quibrel-tlb with the arguments, standard error discarded.
 ToolRun RunTool(const std::string& command, const std::string& file, const std::string& extra = {});
 
+// `quibrel-tlb json FILE | COMMAND` in bash with pipefail.
+ToolRun RunPipeline(const std::string& file, const std::string& command);
+
 struct JsonRun {
     int status = -1;
     QByteArray out;
@@ -40,3 +43,10 @@ std::string Fixture(const std::string& name);
 
 // The text `dump` prints for the same library, derived from its JSON document.
 std::string DumpFromJson(const QJsonObject& doc);
+
+// Keeps a document for the schema check at the end of the test program.
+void KeepForSchemaCheck(const QByteArray& text);
+
+// `dump` of the library and the dump derived from its JSON agree (reported as test failures);
+// false when `dump` cannot load the library.
+bool ExpectSameFacts(const std::string& file);
