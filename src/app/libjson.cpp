@@ -5,11 +5,14 @@
 
 #include "platform/oleauto/comptr.h"
 
+// The writer scans text for characters to escape 16 bytes at a time.
+#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
+#define RAPIDJSON_SSE2
+#endif
+#include <rapidjson/filewritestream.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
-
-#include <QJsonDocument>
 
 #include <algorithm>
 #include <cmath>
@@ -653,18 +656,33 @@ private:
 
 }  // namespace
 
-QByteArray LibraryJsonText(ITypeLib* Lib, bool Pretty) {
-    rapidjson::StringBuffer out;
-    if (Pretty) {
-        rapidjson::PrettyWriter<rapidjson::StringBuffer> w(out);
+namespace {
+
+template <class Stream>
+void WriteDocument(ITypeLib* lib, bool pretty, Stream& out) {
+    if (pretty) {
+        rapidjson::PrettyWriter<Stream> w(out);
         w.SetIndent(' ', 2);
-        LibraryWriter(Lib, w).Document();
+        LibraryWriter(lib, w).Document();
     } else {
-        rapidjson::Writer<rapidjson::StringBuffer> w(out);
-        LibraryWriter(Lib, w).Document();
+        rapidjson::Writer<Stream> w(out);
+        LibraryWriter(lib, w).Document();
     }
     out.Put('\n');
+    out.Flush();
+}
+
+}  // namespace
+
+QByteArray LibraryJsonText(ITypeLib* Lib, bool Pretty) {
+    rapidjson::StringBuffer out;
+    WriteDocument(Lib, Pretty, out);
     return QByteArray(out.GetString(), qsizetype(out.GetSize()));
 }
 
-QJsonObject LibraryJson(ITypeLib* Lib) { return QJsonDocument::fromJson(LibraryJsonText(Lib, false)).object(); }
+bool WriteLibraryJson(ITypeLib* Lib, bool Pretty, std::FILE* File) {
+    char buffer[1 << 16];
+    rapidjson::FileWriteStream out(File, buffer, sizeof buffer);
+    WriteDocument(Lib, Pretty, out);
+    return std::fflush(File) == 0 && !std::ferror(File);
+}

@@ -4,7 +4,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonObject>
+
+#include <cstdio>
 
 struct ITypeLib;
 
@@ -13,5 +14,5 @@ struct ITypeLib;
 // object {"error": "0xHHHHHHHH"} in place of the item; the rest is still complete.
 QByteArray LibraryJsonText(ITypeLib* Lib, bool Pretty);
 
-// The same document, parsed.
-QJsonObject LibraryJson(ITypeLib* Lib);
+// Writes the same text to File as it is made; false when writing failed.
+bool WriteLibraryJson(ITypeLib* Lib, bool Pretty, std::FILE* File);

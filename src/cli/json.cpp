@@ -37,9 +37,9 @@ int Json(const std::vector<std::string>& args) {
         std::fprintf(stderr, "cannot load %s: %s\n", file.c_str(), SysErrorMessage(hr).c_str());
         return 1;
     }
-    QByteArray text = LibraryJsonText(lib.Get(), pretty);
-    std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (WriteLibraryJson(lib.Get(), pretty, stdout)) return 0;
+    std::fprintf(stderr, "cannot write the document\n");
+    return 1;
 }
 
 CliRegistrar reg({"json", "FILE [--pretty]", Json});
