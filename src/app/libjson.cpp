@@ -5,10 +5,6 @@
 
 #include "platform/oleauto/comptr.h"
 
-// The writer scans text for characters to escape 16 bytes at a time.
-#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
-#define RAPIDJSON_SSE2
-#endif
 #include <rapidjson/filewritestream.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
