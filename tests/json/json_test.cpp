@@ -172,13 +172,16 @@ TEST(Json, CustomDataAndHelpStringContexts) {
         EXPECT_EQ(TypeNamed(r.doc, "Limits").value("customData").toArray().size(), 1);
         QJsonObject go = Named(TypeNamed(r.doc, "IJson").value("interface").toObject(), "functions", "Go");
         EXPECT_EQ(go.value("customData").toArray().size(), 1);
+        EXPECT_EQ(Named(TypeNamed(r.doc, "Grid"), "variables", "Count").value("customData").toArray().size(), 1);
     }
     if (lib.value("helpStringContext").toInteger() == 0)
         std::printf("the service reports no help-string context for the library: not checked\n");
     else
         EXPECT_EQ(lib.value("helpStringContext"), 0x55);
-    QJsonObject go = Named(TypeNamed(r.doc, "IJson").value("interface").toObject(), "functions", "Go");
-    EXPECT_EQ(go.value("helpStringContext"), 0x77);
+    QJsonObject json = TypeNamed(r.doc, "IJson");
+    EXPECT_EQ(json.value("helpStringContext"), 0x66);
+    EXPECT_EQ(json.value("interface").toObject().value("helpStringContext"), 0x66);
+    EXPECT_EQ(Named(json.value("interface").toObject(), "functions", "Go").value("helpStringContext"), 0x77);
     for (const QJsonValue& t : r.doc.value("types").toArray()) {
         EXPECT_TRUE(t.toObject().value("customData").isArray());
         for (const QJsonValue& f : t.toObject().value("functions").toArray()) {
