@@ -5,6 +5,8 @@
 
 #include "platform/oleauto/comptr.h"
 
+// RAPIDJSON_SSE2 stays off: the 1.1.0 writer's SSE2 string scan lets control characters
+// through unescaped.
 #include <rapidjson/filewritestream.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
