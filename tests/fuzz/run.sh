@@ -41,6 +41,6 @@ if [ -d "$typelibs" ]; then
   done
 fi
 echo "seeds: $(ls "$seeds" | wc -l), corpus: $(ls "$corpus" | wc -l), running ${secs}s"
-LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0 QUIBREL_FUZZ_BESIDE=$beside "$build/tests/fuzz/$target" "$corpus" "$seeds" \
+QUIBREL_FUZZ_BESIDE=$beside "$build/tests/fuzz/$target" "$corpus" "$seeds" \
   -max_total_time="$secs" -max_len=262144 -rss_limit_mb=2048 -timeout=10 \
   -artifact_prefix="$findings/" -print_final_stats=1 "$@"
