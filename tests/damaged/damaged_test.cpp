@@ -160,14 +160,13 @@ TEST_F(Damaged, EnumerationVariableThatIsNoConstantHasNoValue) {
 // output in proportion to the input. The coclasses of 65,000 rows all take the same path, so
 // describe (which selects every row) runs on one of them.
 TEST(DamagedCompanion, DescribeAndDumpEveryKeptInput) {
-    bool describedManyRows = false;
     for (const QString& name : DamagedLibraries()) {
         SCOPED_TRACE(name.toStdString());
         const qint64 size = QFileInfo(Data(name)).size();
         const bool manyRows = name.startsWith(QStringLiteral("hang-"));
         for (const char* command : {"describe", "dump"}) {
-            if (manyRows && describedManyRows && std::string(command) == "describe") continue;
-            if (manyRows && std::string(command) == "describe") describedManyRows = true;
+            // The smallest of them.
+            if (manyRows && std::string(command) == "describe" && !name.contains(QStringLiteral("RegCtrl"))) continue;
             const TlbRun r = Tlb({QLatin1String(command), Data(name)}, 120000 * kSlowdown);
             ASSERT_TRUE(r.finished) << command << " still running";
             EXPECT_FALSE(r.crashed) << command << ": " << r.err.toStdString();
