@@ -70,5 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Choosing a result selects its class and member in the window.
         if (rows > 0) g_search->lvSearch->setCurrentIndex(g_search->Model()->index(rows - 1, 0));
     }
+    // What the browser's event loop would do between two user actions: deliver what was
+    // posted (otherwise posted events pile up from input to input).
+    QCoreApplication::sendPostedEvents();
     return 0;
 }
