@@ -25,6 +25,8 @@ TDocPane::TDocPane(QWidget* parent, int left, int top, int width, int height)
     FEdit->OnHotSpotClick = [this](TColorMemo*, const QString& phrase) {
         if (OnHotSpotClick) OnHotSpotClick(phrase);
     };
+    // The pane lives exactly as long as its control, which its parent window owns.
+    QObject::connect(FEdit, &QObject::destroyed, [this] { delete this; });
 }
 
 QWidget* TDocPane::Widget() const { return FEdit; }

@@ -12,7 +12,8 @@ class TColorMemo;
 
 class TDocPane {
 public:
-    // Creates the control inside parent at the given geometry.
+    // Creates the control inside parent at the given geometry. The pane deletes itself when
+    // the control goes with its parent.
     TDocPane(QWidget* parent, int left, int top, int width, int height);
 
     QWidget* Widget() const;

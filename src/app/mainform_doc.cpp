@@ -160,7 +160,9 @@ void TMainForm::DescribeInterfaceMember(ITypeInfo* ti, TMemberRow* memberRow) {
 
 void TMainForm::DescribeConstant(ITypeInfo* ti, TMemberRow* memberRow) {
     VarDescPtr var;
-    if (FAILED(ti->GetVarDesc(UINT(memberRow->Index), var.Put(ti))) || !var || !var->lpvarValue) {
+    // Only a constant carries a value; for other kinds the union holds an instance offset.
+    if (FAILED(ti->GetVarDesc(UINT(memberRow->Index), var.Put(ti))) || !var || var->varkind != VAR_CONST ||
+        !var->lpvarValue) {
         txtDoc->SetText(QString());
         return;
     }

@@ -5,6 +5,7 @@
 #include "app/docpane.h"
 #include "app/mainform.h"
 #include "cli/command.h"
+#include "cli/fileproblem.h"
 
 #include <QApplication>
 #include <QTreeWidget>
@@ -39,7 +40,7 @@ int Describe(const std::vector<std::string>& args) {
     try {
         form.OpenTypeLib(QString::fromStdString(args[0]));
     } catch (const EBrowserError& e) {
-        std::fprintf(stderr, "%s\n", ErrorBoxText(e.Message()).toUtf8().constData());
+        std::fprintf(stderr, "%s%s\n", ErrorBoxText(e.Message()).toUtf8().constData(), FileProblem(args[0]).c_str());
         return 1;
     }
 

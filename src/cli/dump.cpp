@@ -1,5 +1,6 @@
 // quibrel-tlb dump: a library exactly as the type-library service reports it.
 #include "cli/command.h"
+#include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"
 
 #include <cinttypes>
@@ -290,7 +291,8 @@ int Dump(const std::vector<std::string>& args) {
     HRESULT hr = LoadTypeLib(path.c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
         std::printf("error 0x%08X\n", unsigned(hr));
-        std::fprintf(stderr, "cannot load %s: %s\n", args[0].c_str(), SysErrorMessage(hr).c_str());
+        std::fprintf(stderr, "cannot load %s: %s%s\n", args[0].c_str(), SysErrorMessage(hr).c_str(),
+                     FileProblem(args[0]).c_str());
         return 1;
     }
     Out out;

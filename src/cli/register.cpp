@@ -202,16 +202,35 @@ int Unregister(const std::vector<std::string>& args) {
     return 0;
 }
 
+// A field of a `registered` line: control characters escaped as in the dump's quoted text
+// (\t, \n, \r, others \xHH) so that each library stays one line with one tab; a backslash
+// stays as it is, since registered paths are full of them.
+std::string OneLineField(const QString& text) {
+    std::string out;
+    for (char c : text.toUtf8().toStdString()) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (u < 0x20 || u == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", unsigned(u));
+            out += buf;
+        } else out += c;
+    }
+    return out;
+}
+
 // The registered-library list, rows and order as the dialog shows them.
 int Registered(const std::vector<std::string>& args) {
     if (!args.empty()) return 2;
     for (const TRegisteredLibrary& row : ReadRegisteredLibraries())
-        std::printf("%s\t%s\n", row.Description.toUtf8().constData(), row.File.toUtf8().constData());
+        std::printf("%s\t%s\n", OneLineField(row.Description).c_str(), OneLineField(row.File).c_str());
     return 0;
 }
 
 CliRegistrar registerCommand({"register", "FILE", Register, "records the library in our registry (the Open... list)"});
 CliRegistrar unregisterCommand({"unregister", "FILE", Unregister, "removes that record"});
-CliRegistrar registeredCommand({"registered", "", Registered, "the registered libraries: DESCRIPTION<TAB>FILE"});
+CliRegistrar registeredCommand({"registered", "", Registered, "the registered libraries: DESCRIPTION<TAB>FILE (tab, line breaks, control characters as \\t \\n \\r \\xHH)"});
 
 }  // namespace

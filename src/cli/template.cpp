@@ -1,6 +1,7 @@
 // quibrel-tlb template: the class file the browser saves for an event interface.
 #include "app/events.h"
 #include "cli/command.h"
+#include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"
 
 #include <QSet>
@@ -150,7 +151,7 @@ int RunTemplate(const std::vector<std::string>& args) {
     ComPtr<ITypeLib> lib;
     const HRESULT hr = LoadTypeLib(Utf8ToUtf16(positional[0]).c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
-        std::fprintf(stderr, "%s\n", LoadFailureText(FAILED(hr) ? hr : E_FAIL).c_str());
+        std::fprintf(stderr, "%s%s\n", LoadFailureText(FAILED(hr) ? hr : E_FAIL).c_str(), FileProblem(positional[0]).c_str());
         return 1;
     }
     QString foundName;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzes the library loader: run.sh [SECONDS] (default 60) [extra libFuzzer flags...]
+# FUZZ_TARGET=fuzz_browse fuzzes the main window above the loader instead (fuzz_browse.cpp).
 # Builds the fuzz target with clang into BUILD_DIR (default build-fuzz), seeds a corpus from our
 # fixtures and a sample of ../shared/typelibs/files (when present; read here, never committed)
 # and runs. Inputs that crash are written to BUILD_DIR/fuzz-findings/.
@@ -7,16 +8,19 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build-fuzz}
 secs=${1:-60}
+target=${FUZZ_TARGET:-fuzz_load}
 shift || true
 typelibs=$root/../shared/typelibs/files
 
 CC=clang CXX=clang++ CMAKE_ARGS="-DQUIBREL_FUZZ=ON -DQUIBREL_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CMAKE_ARGS:-}" \
-  BUILD_DIR=$build "$root/scripts/build.sh" --target fuzz_load fixtures
+  BUILD_DIR=$build "$root/scripts/build.sh" --target "$target" fixtures
 
-corpus=$build/fuzz-corpus
-seeds=$build/fuzz-seeds
-beside=$build/fuzz-beside
-findings=$build/fuzz-findings
+# Each target keeps a corpus of its own; seeds and findings are per target too, so both can run at once.
+suffix=; [ "$target" = fuzz_load ] || suffix=-${target#fuzz_}
+corpus=$build/fuzz-corpus$suffix
+seeds=$build/fuzz-seeds$suffix
+beside=$build/fuzz-beside$suffix
+findings=$build/fuzz-findings$suffix
 mkdir -p "$corpus" "$findings"
 rm -rf "$seeds" "$beside"
 mkdir -p "$seeds" "$beside"
@@ -37,6 +41,6 @@ if [ -d "$typelibs" ]; then
   done
 fi
 echo "seeds: $(ls "$seeds" | wc -l), corpus: $(ls "$corpus" | wc -l), running ${secs}s"
-QUIBREL_FUZZ_BESIDE=$beside "$build/tests/fuzz/fuzz_load" "$corpus" "$seeds" \
+QUIBREL_FUZZ_BESIDE=$beside "$build/tests/fuzz/$target" "$corpus" "$seeds" \
   -max_total_time="$secs" -max_len=262144 -rss_limit_mb=2048 -timeout=10 \
   -artifact_prefix="$findings/" -print_final_stats=1 "$@"

@@ -130,3 +130,15 @@ TEST_F(RegistryCliTest, DescribeLeavesTheRegistryFolderAsItWas) {
     EXPECT_EQ(r.out.find(stored), std::string::npos);
     EXPECT_EQ(snapshot(), before);
 }
+
+// A path with a tab or a line break stays on its one line: control characters are escaped.
+TEST_F(RegistryCliTest, RegisteredEscapesControlCharactersInPaths) {
+    const QString folder = QString::fromStdString(ours_) + "/odd\tfolder";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString file = folder + "/two\nlines.tlb";
+    ASSERT_TRUE(QFile::copy(QUIBREL_FIXTURE_DIR "/QuibrelShared.tlb", file));
+    Outcome r = Tlb({"register", file});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    r = Tlb({"registered"});
+    EXPECT_EQ(r.out, "Quibrel shared test types\t" + ours_ + "/odd\\tfolder/two\\nlines.tlb\n");
+}

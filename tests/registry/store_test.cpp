@@ -2,9 +2,11 @@
 
 #include "platform/registry/regfile.h"
 
+#include <chrono>
 #include <csignal>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -375,4 +377,76 @@ TEST_F(RegistryTest, ClosingTheLastWritingHandleSaves) {
     EXPECT_FALSE(QFile::exists(QString::fromStdString(ours_ + "/user.reg")));
     EXPECT_EQ(RegCloseKey(outer), ERROR_SUCCESS);
     EXPECT_NE(ReadFile(ours_ + "/user.reg").find("\"F0\"=\"/a.tlb\""), std::string::npos);
+}
+
+// A registry file that is no regular file (a device, a FIFO) is refused at once, reported, and
+// never saved over; a symlink to a regular file is read, and saving writes through to its target.
+TEST_F(RegistryTest, RegistryFilesThatAreNotRegularFilesAreRefused) {
+    const std::string file = ours_ + "/classes.reg";
+    QDir().mkpath(QString::fromStdString(ours_));
+    for (const char* kind : {"device", "fifo"}) {
+        SCOPED_TRACE(kind);
+        ::unlink(file.c_str());
+        if (std::string(kind) == "device") ASSERT_EQ(::symlink("/dev/zero", file.c_str()), 0);
+        else ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        Reload();
+        testing::internal::CaptureStderr();
+        const auto start = std::chrono::steady_clock::now();
+        ScopedHKEY k;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "TypeLib", 0, KEY_READ, k.Put()), ERROR_FILE_NOT_FOUND);
+        // Writing is refused too: the file's content is unknown, so it is not replaced.
+        ScopedHKEY w;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "Added", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, w.Put(), nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_NE(w.Reset(), ERROR_SUCCESS);
+        const std::string report = testing::internal::GetCapturedStderr();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_NE(report.find(file + ": not a regular file"), std::string::npos) << report;
+        struct stat st {};
+        ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+        EXPECT_EQ(std::string(kind) == "device" ? S_ISLNK(st.st_mode) : S_ISFIFO(st.st_mode), true);
+    }
+    ::unlink(file.c_str());
+
+    // A symlink to a regular file: read, and saved through to the target; the link stays.
+    const std::string target = tmp_.filePath("elsewhere/real.reg").toStdString();
+    WriteFile(target, "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\Old]\n@=\"1\"\n");
+    ASSERT_EQ(::symlink(target.c_str(), file.c_str()), 0);
+    Reload();
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, "Old"), "1");
+    RegCloseKey(Create(HKEY_CLASSES_ROOT, "New"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(ReadFile(target).find("[HKEY_CLASSES_ROOT\\New]"), std::string::npos) << ReadFile(target);
+}
+
+// Key names the API refuses (a NUL or another control character, a name too long) are refused
+// from a file as well: the line is reported and skipped, the file kept as *.bad, and they are
+// never saved back.
+TEST_F(RegistryTest, KeyNamesTheApiRefusesAreRefusedFromAFile) {
+    const std::string file = ours_ + "/classes.reg";
+    const std::string damaged = "Windows Registry Editor Version 5.00\n\n"
+                                "[HKEY_CLASSES_ROOT\\Good]\n@=\"1\"\n\n" +
+                                BYTES("[HKEY_CLASSES_ROOT\\Bad\0Name]\n@=\"2\"\n\n") +
+                                "[HKEY_CLASSES_ROOT\\Tab\tName]\n@=\"3\"\n\n"
+                                "[HKEY_CLASSES_ROOT\\" + std::string(1 << 20, 'K') + "]\n@=\"4\"\n";
+    WriteFile(file, damaged);
+    Reload();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Read(HKEY_CLASSES_ROOT, "Good"), "1");
+    std::string report = testing::internal::GetCapturedStderr();
+    EXPECT_NE(report.find(file + ":6: invalid key name"), std::string::npos) << report;
+    ScopedHKEY root;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, nullptr, 0, KEY_READ, root.Put()), ERROR_SUCCESS);
+    EXPECT_EQ(RegSubKeyNames(root.Get()), Strings({"Good"}));
+
+    testing::internal::CaptureStderr();
+    RegCloseKey(Create(HKEY_CLASSES_ROOT, "Added"));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ReadFile(file + ".bad"), damaged);
+    const std::string saved = ReadFile(file);
+    EXPECT_EQ(saved.find('\0'), std::string::npos);
+    EXPECT_EQ(saved.find("Bad"), std::string::npos);
+    EXPECT_LT(saved.size(), 1000u);
 }

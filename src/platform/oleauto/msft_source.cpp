@@ -18,6 +18,9 @@ constexpr std::size_t kTypeInfoSize = 0x64;
 constexpr std::uint32_t kHelpDllFlag = 0x100;
 constexpr std::uint32_t kImportByGuid = 0x10000;
 constexpr std::uint32_t kFuncHasDefaults = 0x1000;
+// The fixed parts of a function record and of a variable record.
+constexpr std::size_t kMinFuncRecord = 24;
+constexpr std::size_t kMinVarRecord = 20;
 
 enum Segment {
     kTypeInfoTab, kImpInfo, kImpFiles, kRefTab, kGuidHashTab, kGuidTab, kNameHashTab, kNameTab,
@@ -411,6 +414,12 @@ HRESULT MsftSource::GetType(std::uint32_t index, TypeData* out) {
     if (count) {
         Members m;
         if (!MemberBlock(index, count, &m)) return TYPE_E_INVDATAREAD;
+        // Every member has a record of its own, one after the other in the block (that is how
+        // the platform reads them), so the block must hold the fixed part of each. A type whose
+        // members claim more than that shares records it cannot have, and is refused: without
+        // this rule a small file could make any number of members out of one record.
+        const std::uint64_t least = std::uint64_t(out->cFuncs) * kMinFuncRecord + std::uint64_t(out->cVars) * kMinVarRecord;
+        if (least > m.arrays - m.records) return TYPE_E_INVDATAREAD;
         out->sourceData[0] = m.records;
         out->sourceData[1] = m.arrays;
         out->memids.resize(count);
@@ -428,7 +437,7 @@ HRESULT MsftSource::GetFunc(std::uint32_t typeIndex, const TypeData& type, std::
     if (index >= type.cFuncs) return TYPE_E_ELEMENTNOTFOUND;
     Members m;
     std::size_t at, len;
-    if (!Cached(typeIndex, type, &m) || !Record(m, index, &at, &len) || len < 24)
+    if (!Cached(typeIndex, type, &m) || !Record(m, index, &at, &len) || len < kMinFuncRecord)
         return TYPE_E_INVDATAREAD;
     std::int32_t dataType, flags, fkccic, nameOff;
     std::int16_t vtableOffset, nArgs, nOptArgs;
@@ -494,7 +503,7 @@ HRESULT MsftSource::GetVar(std::uint32_t typeIndex, const TypeData& type, std::u
     Members m;
     std::size_t at, len;
     std::uint32_t k = std::uint32_t(type.cFuncs) + index;
-    if (!Cached(typeIndex, type, &m) || !Record(m, k, &at, &len) || len < 20)
+    if (!Cached(typeIndex, type, &m) || !Record(m, k, &at, &len) || len < kMinVarRecord)
         return TYPE_E_INVDATAREAD;
     std::int32_t dataType, flags, value, nameOff;
     std::uint16_t varkind;

@@ -6,9 +6,14 @@
 #include <QLockFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace regstore {
 
@@ -73,38 +78,81 @@ void Hive::Refresh() {
     Load();
 }
 
+// Reads a registry file: it must be a regular file (a symlink to one is fine) of at most
+// kMaxFileSize bytes. A device or a FIFO is refused without blocking or reading it. Returns
+// false with a reason when the file exists but cannot be read; *exists tells whether it exists.
+static bool ReadRegistryFile(const std::string& path, QByteArray* bytes, struct stat* st, bool* exists,
+                             std::string* reason) {
+    *exists = false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT) return true;
+        *exists = true;
+        *reason = std::string("cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    *exists = true;
+    bool ok = false;
+    if (::fstat(fd, st) != 0) {
+        *reason = std::string("cannot be read: ") + std::strerror(errno);
+    } else if (!S_ISREG(st->st_mode)) {
+        *reason = "not a regular file; not read";
+    } else {
+        // At most one byte past the limit, whatever the size said when we looked.
+        bytes->resize(qsizetype(std::min<std::int64_t>(st->st_size, kMaxFileSize) + 1));
+        qsizetype got = 0;
+        ok = true;
+        while (got < bytes->size()) {
+            const ssize_t n = ::read(fd, bytes->data() + got, size_t(bytes->size() - got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                *reason = std::string("cannot be read: ") + std::strerror(errno);
+                ok = false;
+                break;
+            }
+            if (n == 0) break;
+            got += n;
+            if (got == bytes->size() && got <= kMaxFileSize) bytes->resize(std::min<qsizetype>(got * 2, kMaxFileSize + 1));
+        }
+        bytes->resize(got);
+        if (ok && got > kMaxFileSize) {
+            *reason = "too large to be a registry file; not read";
+            ok = false;
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
 void Hive::Load() {
     auto fresh = std::make_unique<Node>();
     damaged_ = unreadable_ = false;
     sig_ = FileSig{};
-    QFile file(QString::fromStdString(path_));
-    if (!path_.empty() && file.exists()) {
-        if (!file.open(QIODevice::ReadOnly)) {
+    if (!path_.empty()) {
+        QByteArray bytes;
+        struct stat st {};
+        bool exists = false;
+        std::string reason;
+        const bool read = ReadRegistryFile(path_, &bytes, &st, &exists, &reason);
+        if (exists && st.st_ino) {
+            sig_.exists = true;
+            sig_.size = st.st_size;
+            sig_.mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+            sig_.inode = st.st_ino;
+        }
+        if (!read) {
             unreadable_ = true;
-            Report(path_ + ": cannot be read: " + file.errorString().toStdString());
-        } else {
-            struct stat st {};
-            if (::fstat(file.handle(), &st) == 0) {
-                sig_.exists = true;
-                sig_.size = st.st_size;
-                sig_.mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-                sig_.inode = st.st_ino;
-            }
-            if (file.size() > kMaxFileSize) {
-                unreadable_ = true;
-                Report(path_ + ": too large to be a registry file; not read");
-            } else {
-                QByteArray bytes = file.readAll();
-                ParseReport r = ParseRegText(std::string_view(bytes.constData(), size_t(bytes.size())), dialect_,
-                                             fresh.get());
-                if (r.errors) {
-                    damaged_ = true;
-                    std::string what = path_ + ":" + std::to_string(r.firstErrorLine) + ": " + r.firstError;
-                    if (r.errors > 1) what += " (and " + std::to_string(r.errors - 1) + " more lines)";
-                    what += dialect_.wine ? "; such lines are skipped"
-                                          : "; such lines are skipped, and the file is kept as *.bad before it is next saved";
-                    Report(what);
-                }
+            Report(path_ + ": " + reason);
+        } else if (exists) {
+            ParseReport r = ParseRegText(std::string_view(bytes.constData(), size_t(bytes.size())), dialect_,
+                                         fresh.get());
+            if (r.errors) {
+                damaged_ = true;
+                std::string what = path_ + ":" + std::to_string(r.firstErrorLine) + ": " + r.firstError;
+                if (r.errors > 1) what += " (and " + std::to_string(r.errors - 1) + " more lines)";
+                what += dialect_.wine ? "; such lines are skipped"
+                                      : "; such lines are skipped, and the file is kept as *.bad before it is next saved";
+                Report(what);
             }
         }
     }

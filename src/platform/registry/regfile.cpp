@@ -310,6 +310,12 @@ struct Parser {
                 *error = "empty key name";
                 return nullptr;
             }
+            // What the API would refuse to create (control characters such as NUL, overlong
+            // names) is refused here too, so that it is never saved back.
+            if (!ValidKeyName(parts[i])) {
+                *error = "invalid key name";
+                return nullptr;
+            }
             Node* next = create ? node->AddChild(parts[i]) : node->Child(parts[i]);
             if (!next) return nullptr;
             node = next;

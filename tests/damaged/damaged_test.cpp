@@ -1,0 +1,254 @@
+// Damaged libraries above the reader: kept inputs that once crashed, stalled or exhausted the
+// window and the companion, and truncations and random corruptions of real libraries, each
+// opened in the main window with every class and member selected and every event template
+// built. Run it in the sanitizer build too. Time limits are generous: they catch a stall, not
+// a slowdown (the benchmarks measure speed).
+#include "browse.h"
+
+#include "../hostile/damage.h"
+#include "common/windowenv.h"
+
+#include "app/application.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sys/stat.h>
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kSlowdown = 10;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr int kSlowdown = 10;
+#else
+constexpr int kSlowdown = 1;
+#endif
+#else
+constexpr int kSlowdown = 1;
+#endif
+
+// One selection (a class with its member list, or a member with its description) and one
+// opening: the window must answer within a second; allowed here with a wide margin.
+constexpr qint64 kStepLimitMs = 5000 * kSlowdown;
+
+QString Data(const QString& name) { return QStringLiteral(DAMAGED_DATA_DIR "/") + name; }
+
+QStringList DamagedLibraries() {
+    return QDir(QStringLiteral(DAMAGED_DATA_DIR)).entryList({"*.tlb", "*.bin", "*.ocx"}, QDir::Files, QDir::Name);
+}
+
+struct TlbRun {
+    int exit = -1;
+    bool crashed = false;
+    bool finished = false;
+    QByteArray out, err;
+    qint64 ms = 0;
+};
+
+TlbRun Tlb(const QStringList& args, int timeoutMs) {
+    QProcess p;
+    QElapsedTimer clock;
+    clock.start();
+    p.start(QStringLiteral(QUIBREL_TLB), args);
+    TlbRun r;
+    r.finished = p.waitForFinished(timeoutMs);
+    if (!r.finished) {
+        p.kill();
+        p.waitForFinished();
+    }
+    r.ms = clock.elapsed();
+    r.crashed = p.exitStatus() == QProcess::CrashExit;
+    r.exit = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+class DamagedEnvironment : public WindowEnvironment {
+public:
+    DamagedEnvironment() : WindowEnvironment("damaged_tests") {}
+};
+[[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new DamagedEnvironment);
+
+class Damaged : public MainWindowTest {
+protected:
+    void SetUp() override {
+        // What the window would show in a message box is counted instead (no one closes it).
+        ErrorSink() = [this](const QString&) { ++messages_; };
+        form_ = std::make_unique<TMainForm>();
+    }
+    void TearDown() override {
+        MainWindowTest::TearDown();
+        ErrorSink() = nullptr;
+    }
+    int messages_ = 0;
+
+    // Opens the file in the window; false when it is refused (the box's message, nothing else).
+    bool Open(const QString& path, qint64* ms = nullptr) {
+        QElapsedTimer clock;
+        clock.start();
+        bool opened = true;
+        try {
+            form_->OpenTypeLib(path);
+        } catch (const EBrowserError& e) {
+            EXPECT_FALSE(ErrorBoxText(e.Message()).isEmpty()) << path.toStdString();
+            opened = false;
+        }
+        if (ms) *ms = clock.elapsed();
+        return opened;
+    }
+};
+
+}  // namespace
+
+// Every kept input opens or is refused, and all it offers can be selected and described, each
+// step quickly.
+TEST_F(Damaged, KeptInputsOpenAndEveryClassAndMemberCanBeSelected) {
+    const QStringList files = DamagedLibraries();
+    ASSERT_GE(files.size(), 10);
+    for (const QString& name : files) {
+        SCOPED_TRACE(name.toStdString());
+        qint64 openMs = 0;
+        QElapsedTimer clock;
+        clock.start();
+        if (!Open(Data(name), &openMs)) continue;
+        EXPECT_LT(openMs, kStepLimitMs);
+        const browse::Tally t = browse::Everything(Form(), 2000 / kSlowdown);
+        EXPECT_LT(t.slowestMs, kStepLimitMs) << t.slowest.toStdString();
+        std::printf("%-48s open %4lld ms, %5d classes, %6d members selected, %3d templates, slowest step %4lld ms"
+                    " (%s), all %6lld ms\n",
+                    name.toUtf8().constData(), openMs, t.classes, t.members, t.templates, t.slowestMs,
+                    t.slowest.left(40).toUtf8().constData(), clock.elapsed());
+        std::fflush(stdout);
+    }
+}
+
+// A constant of an enumeration whose variable is not a constant (the file says VAR_DISPATCH,
+// and for one copy gives an instance offset that looks like an address) has no value; its
+// neighbours still have theirs.
+TEST_F(Damaged, EnumerationVariableThatIsNoConstantHasNoValue) {
+    for (const char* name : {"enum-varkind-dispatch.FirewallAPI.tlb", "enum-varkind-dispatch-addr41414140.FirewallAPI.tlb"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(Open(Data(QLatin1String(name))));
+        int empty = 0, constants = 0;
+        for (int i = 0; i < Form().lvClasses->topLevelItemCount(); ++i) {
+            TClassRow* row = Form().ClassRow(i);
+            if (row->Icon != eiEnumeration) continue;
+            Form().lvClasses->setCurrentItem(row, 0, QItemSelectionModel::ClearAndSelect);
+            for (int j = 0; j < Form().lvMembers->topLevelItemCount(); ++j) {
+                Form().lvMembers->setCurrentItem(Form().MemberRow(j), 0, QItemSelectionModel::ClearAndSelect);
+                const QString text = Form().txtDoc->Lines().join(QLatin1Char('\n'));
+                if (text.isEmpty()) ++empty;
+                else if (text.startsWith(QStringLiteral("Const "))) ++constants;
+            }
+        }
+        EXPECT_EQ(empty, 1);
+        EXPECT_GT(constants, 10);
+    }
+}
+
+// The companion's describe and dump on every kept input: no crash, a clean status, in time, and
+// output in proportion to the input. The coclasses of 65,000 rows all take the same path, so
+// describe (which selects every row) runs on one of them.
+TEST(DamagedCompanion, DescribeAndDumpEveryKeptInput) {
+    for (const QString& name : DamagedLibraries()) {
+        SCOPED_TRACE(name.toStdString());
+        const qint64 size = QFileInfo(Data(name)).size();
+        const bool manyRows = name.startsWith(QStringLiteral("hang-"));
+        for (const char* command : {"describe", "dump"}) {
+            // The smallest of them.
+            if (manyRows && std::string(command) == "describe" && !name.contains(QStringLiteral("RegCtrl"))) continue;
+            const TlbRun r = Tlb({QLatin1String(command), Data(name)}, 120000 * kSlowdown);
+            ASSERT_TRUE(r.finished) << command << " still running";
+            EXPECT_FALSE(r.crashed) << command << ": " << r.err.toStdString();
+            EXPECT_TRUE(r.exit == 0 || r.exit == 1) << command << " exit " << r.exit << ": " << r.err.toStdString();
+            EXPECT_LT(r.out.size(), std::max<qint64>(size * 64, 16 << 20)) << command;
+            std::printf("%-8s %-48s exit %d, %8lld bytes out, %6lld ms\n", command, name.toUtf8().constData(),
+                        r.exit, qint64(r.out.size()), r.ms);
+        }
+    }
+}
+
+// Truncations and random corruptions of real libraries, through the window and the event
+// templates. The project's own fixtures always; real libraries when they are beside the project.
+TEST_F(Damaged, TruncatedAndCorruptedLibrariesThroughTheWindow) {
+    std::vector<std::pair<QString, damage::Bytes>> originals;
+    auto add = [&](const QString& path) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) return;
+        const QByteArray b = f.readAll();
+        originals.push_back({QFileInfo(path).fileName(), damage::Bytes(b.begin(), b.end())});
+    };
+    add(QStringLiteral(QUIBREL_FIXTURE_DIR "/QuibrelEvents.tlb"));
+    add(QStringLiteral(QUIBREL_FIXTURE_DIR "/QuibrelTest.tlb"));
+    const QString real = QStringLiteral(QUIBREL_TYPELIBS_DIR "/files/");
+    for (const char* name : {"FirewallAPI.dll", "stdole32.tlb", "sysmon.ocx", "RegCtrl.dll"}) add(real + QLatin1String(name));
+    if (originals.size() < 6) std::printf("real libraries not found beside the project; fixtures only\n");
+    ASSERT_GE(originals.size(), 2u);
+
+    QTemporaryDir dir;
+    std::mt19937 rng(1307);
+    int cases = 0, opened = 0;
+    browse::Tally all;
+    QElapsedTimer clock;
+    clock.start();
+    for (const auto& [name, good] : originals) {
+        std::vector<damage::Case> damaged;
+        // Cuts spread over the file, and 1 to 16 random bytes overwritten.
+        const std::size_t cuts = 24;
+        for (std::size_t k = 1; k <= cuts; ++k) {
+            const std::size_t len = good.size() * k / (cuts + 1) + rng() % 64;
+            damaged.push_back({name.toStdString() + " cut", damage::Bytes(good.begin(), good.begin() + std::min(len, good.size()))});
+        }
+        damage::FlipCases(good, rng, 60, name.toStdString(), damaged);
+        for (const damage::Case& c : damaged) {
+            SCOPED_TRACE(c.what);
+            const QString path = dir.filePath(name);
+            QFile out(path);
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            out.write(reinterpret_cast<const char*>(c.bytes.data()), qint64(c.bytes.size()));
+            out.close();
+            ++cases;
+            qint64 openMs = 0;
+            if (!Open(path, &openMs)) continue;
+            ++opened;
+            EXPECT_LT(openMs, kStepLimitMs);
+            const browse::Tally t = browse::Everything(Form(), 400);
+            EXPECT_LT(t.slowestMs, kStepLimitMs) << t.slowest.toStdString();
+            all.members += t.members;
+            all.templates += t.templates;
+        }
+    }
+    std::printf("%d damaged libraries, %d opened, %d members selected, %d templates, %lld ms\n", cases, opened,
+                all.members, all.templates, clock.elapsed());
+}
+
+// Files that cannot be a library: the window's message stays; the companion's one line says why.
+TEST(DamagedCompanion, NotALibraryFileSaysWhy) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("pipe.tlb"));
+    ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
+    const QString missing = dir.filePath(QStringLiteral("missing.tlb"));
+    const struct {
+        QString path;
+        const char* why;
+    } cases[] = {{dir.path(), "a directory"}, {fifo, "a FIFO"}, {QStringLiteral("/dev/zero"), "a device"},
+                 {missing, "no such file"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const TlbRun r = Tlb({QStringLiteral("describe"), c.path}, 60000 * kSlowdown);
+        ASSERT_TRUE(r.finished);
+        EXPECT_EQ(r.exit, 1);
+        EXPECT_TRUE(r.err.contains(("Error loading type library/DLL. (" + c.path + ": " + c.why + ")\n").toUtf8()))
+            << r.err.toStdString();
+    }
+}
