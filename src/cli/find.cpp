@@ -88,6 +88,7 @@ int Find(const std::vector<std::string>& args) {
     return results.empty() ? 1 : 0;
 }
 
-CliRegistrar registrar({"find", "QUERY [--registered] [--dir DIR]... [--json]", Find});
+CliRegistrar registrar({"find", "QUERY [--registered] [--dir DIR]... [--json]", Find,
+                        "classes and members across libraries: LIBRARY-PATH<TAB>CLASS<TAB>MEMBER<TAB>SIGNATURE, or JSON"});
 
 }  // namespace

@@ -77,6 +77,7 @@ int RunIdl(const std::vector<std::string>& args) {
     return 0;
 }
 
-const CliRegistrar registrar({"idl", "FILE [TYPE...] [--output PATH]", RunIdl});
+const CliRegistrar registrar({"idl", "FILE [TYPE...] [--output PATH]", RunIdl,
+                              "the library, or the named types, as IDL that widl compiles back"});
 
 }  // namespace

@@ -42,6 +42,6 @@ int Json(const std::vector<std::string>& args) {
     return 1;
 }
 
-CliRegistrar reg({"json", "FILE [--pretty]", Json});
+CliRegistrar reg({"json", "FILE [--pretty]", Json, "every fact of the library as one JSON document"});
 
 }  // namespace

@@ -32,7 +32,8 @@ for f in usr/bin/quibrel-browser usr/bin/quibrel-tlb usr/share/quibrel/QuibrelSa
          usr/share/icons/hicolor/16x16/apps/quibrel-browser.png usr/share/icons/hicolor/256x256/apps/quibrel-browser.png \
          usr/share/man/man1/quibrel-browser.1.gz usr/share/man/man1/quibrel-tlb.1.gz \
          usr/share/bash-completion/completions/quibrel-tlb usr/share/doc/quibrel/copyright \
-         usr/share/doc/quibrel/changelog.gz usr/share/doc/quibrel/cli-formats.md; do
+         usr/share/doc/quibrel/changelog.gz usr/share/doc/quibrel/cli-formats.md \
+         usr/share/doc/quibrel/quibrel-tlb-json.schema.json; do
   [ -e "$root/$f" ] || fail "the package lacks /$f"
 done
 
