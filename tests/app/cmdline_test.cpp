@@ -82,7 +82,9 @@ TEST(CommandLine, CompanionHelpVersionAndUsageErrors) {
     TRun help = RunProgram(QUIBREL_TLB, {"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* line : {"\n  dump FILE\n      ", "\n  describe FILE\n      ", "\n  registered\n      ",
-                             "\n  walk FILE [--repeat N]\n      ", "\n  template FILE INTERFACE "})
+                             "\n  walk FILE [--repeat N]\n      ", "\n  template FILE INTERFACE ",
+                             "\n  find QUERY [--registered] [--dir DIR]... [--json]\n      ",
+                             "\n  idl FILE [TYPE...] [--output PATH]\n      ", "\n  json FILE [--pretty]\n      "})
         EXPECT_TRUE(help.out.contains(QString::fromUtf8(line))) << line;
 
     TRun one = RunProgram(QUIBREL_TLB, {"dump", "--help"});
