@@ -97,7 +97,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     complete_line quibrel-tlb find Node --
     complete_line quibrel-tlb find Node --dir ""
     complete_line quibrel-tlb idl Sample.tlb --output x --
-    complete_line quibrel-tlb idl Sample.tlb DDrawingEvents I
+    complete_line quibrel-tlb idl Sample.tlb DDrawingEvents D
     complete_line quibrel-tlb json Sample.tlb --' _ "$root/usr/share/bash-completion/completions/quibrel-tlb")
   mapfile -t lines <<<"$completions"
   for command in describe dump find idl json register unregister registered template walk; do
@@ -109,7 +109,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   [ "${lines[4]}" = "--registered --dir --json --help" ] || fail "completion of find's options: ${lines[4]}"
   [ "${lines[5]}" = "libs" ] || fail "completion of a folder: ${lines[5]}"
   [ "${lines[6]}" = "--output --help" ] || fail "completion of idl's options: ${lines[6]}"
-  [ "${lines[7]}" = "IDrawing" ] || fail "completion of a type: ${lines[7]}"
+  [ "${lines[7]}" = "DDrawingEvents DStatus Drawing" ] || fail "completion of a type: ${lines[7]}"
   [ "${lines[8]}" = "--pretty --help" ] || fail "completion of json's options: ${lines[8]}"
 fi
 
