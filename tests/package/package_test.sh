@@ -82,7 +82,8 @@ grep -q '^MimeType=.*application/x-com-typelib;' "$root/usr/share/applications/$
 
 # Completion of quibrel-tlb: its commands, a command's options, library files.
 if [ -f /usr/share/bash-completion/bash_completion ]; then
-  mkdir -p "$tmp/files/libs" && cp "$sample" "$tmp/files/Sample.tlb" && touch "$tmp/files/notes.txt"
+  mkdir -p "$tmp/files" && cp "$sample" "$tmp/files/Sample.tlb" && touch "$tmp/files/notes.txt"
+  mkdir -p "$tmp/dirs/libs" && touch "$tmp/dirs/notes.txt"
   completions=$(cd "$tmp/files" && PATH="$root/usr/bin:$PATH" bash -c '
     source /usr/share/bash-completion/bash_completion
     source "$1"
@@ -95,7 +96,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     complete_line quibrel-tlb dump ""
     complete_line quibrel-tlb template Sample.tlb ""
     complete_line quibrel-tlb find Node --
-    complete_line quibrel-tlb find Node --dir ""
+    complete_line quibrel-tlb find Node --dir ../dirs/
     complete_line quibrel-tlb idl Sample.tlb --output x --
     complete_line quibrel-tlb idl Sample.tlb DDrawingEvents D
     complete_line quibrel-tlb json Sample.tlb --' _ "$root/usr/share/bash-completion/completions/quibrel-tlb")
@@ -107,7 +108,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   [ "${lines[2]}" = "Sample.tlb" ] || fail "completion of a library file: ${lines[2]}"
   [ "${lines[3]}" = "IDrawing DDrawingEvents DStatus" ] || fail "completion of an interface: ${lines[3]}"
   [ "${lines[4]}" = "--registered --dir --json --help" ] || fail "completion of find's options: ${lines[4]}"
-  [ "${lines[5]}" = "libs" ] || fail "completion of a folder: ${lines[5]}"
+  [ "${lines[5]}" = "../dirs/libs" ] || fail "completion of a folder: ${lines[5]}"
   [ "${lines[6]}" = "--output --help" ] || fail "completion of idl's options: ${lines[6]}"
   [ "${lines[7]}" = "DDrawingEvents DStatus Drawing" ] || fail "completion of a type: ${lines[7]}"
   [ "${lines[8]}" = "--pretty --help" ] || fail "completion of json's options: ${lines[8]}"
