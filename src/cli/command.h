@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+class QString;
+
 struct CliCommand {
     const char* name;
     const char* usage;  // arguments, for the usage text
@@ -17,3 +19,8 @@ struct CliRegistrar {
 };
 
 const std::vector<CliCommand>& CliCommands();
+
+// A field of a tab-separated output line: control characters escaped as in the dump's quoted
+// text (\t, \n, \r, others \xHH) so that each record stays one line; a backslash stays as it
+// is, since paths are full of them.
+std::string OneLineField(const QString& text);

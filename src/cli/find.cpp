@@ -78,8 +78,8 @@ int Find(const std::vector<std::string>& args) {
                                     .toJson(QJsonDocument::Indented)));
     } else {
         for (const TIndexResult& r : results)
-            Print(r.LibraryPath + QLatin1Char('\t') + r.ClassName + QLatin1Char('\t') + r.MemberName +
-                  QLatin1Char('\t') + r.Signature + QLatin1Char('\n'));
+            std::printf("%s\t%s\t%s\t%s\n", OneLineField(r.LibraryPath).c_str(), OneLineField(r.ClassName).c_str(),
+                        OneLineField(r.MemberName).c_str(), OneLineField(r.Signature).c_str());
         for (const TIndexFailure& f : failures)
             std::fprintf(stderr, "cannot read %s: %s\n", f.Path.toUtf8().constData(),
                          StatusText(f.Status).toUtf8().constData());

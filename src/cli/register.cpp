@@ -202,9 +202,20 @@ int Unregister(const std::vector<std::string>& args) {
     return 0;
 }
 
-// A field of a `registered` line: control characters escaped as in the dump's quoted text
-// (\t, \n, \r, others \xHH) so that each library stays one line with one tab; a backslash
-// stays as it is, since registered paths are full of them.
+// The registered-library list, rows and order as the dialog shows them.
+int Registered(const std::vector<std::string>& args) {
+    if (!args.empty()) return 2;
+    for (const TRegisteredLibrary& row : ReadRegisteredLibraries())
+        std::printf("%s\t%s\n", OneLineField(row.Description).c_str(), OneLineField(row.File).c_str());
+    return 0;
+}
+
+CliRegistrar registerCommand({"register", "FILE", Register, "records the library in our registry (the Open... list)"});
+CliRegistrar unregisterCommand({"unregister", "FILE", Unregister, "removes that record"});
+CliRegistrar registeredCommand({"registered", "", Registered, "the registered libraries: DESCRIPTION<TAB>FILE (tab, line breaks, control characters as \\t \\n \\r \\xHH)"});
+
+}  // namespace
+
 std::string OneLineField(const QString& text) {
     std::string out;
     for (char c : text.toUtf8().toStdString()) {
@@ -220,17 +231,3 @@ std::string OneLineField(const QString& text) {
     }
     return out;
 }
-
-// The registered-library list, rows and order as the dialog shows them.
-int Registered(const std::vector<std::string>& args) {
-    if (!args.empty()) return 2;
-    for (const TRegisteredLibrary& row : ReadRegisteredLibraries())
-        std::printf("%s\t%s\n", OneLineField(row.Description).c_str(), OneLineField(row.File).c_str());
-    return 0;
-}
-
-CliRegistrar registerCommand({"register", "FILE", Register, "records the library in our registry (the Open... list)"});
-CliRegistrar unregisterCommand({"unregister", "FILE", Unregister, "removes that record"});
-CliRegistrar registeredCommand({"registered", "", Registered, "the registered libraries: DESCRIPTION<TAB>FILE (tab, line breaks, control characters as \\t \\n \\r \\xHH)"});
-
-}  // namespace

@@ -243,6 +243,12 @@ TEST(FindCommand, LinesJsonAndRegisteredLibraries) {
     EXPECT_TRUE(json.contains("\"class\": \"SharedThing\"")) << json.toStdString();
     EXPECT_TRUE(json.contains("\"failures\": [")) << json.toStdString();
 
+    // A path with a tab or a line break stays on its one line.
+    LibraryFolder odd{};
+    odd.Add("QuibrelShared.tlb", "odd\tdir/two\nlines.tlb");
+    EXPECT_EQ(run({"find", "{7A0C5E00-1F2B-4C3D-8E9F-000000100004}", "--dir", odd.Path()}),
+              odd.Path() + "/odd\\tdir/two\\nlines.tlb\tSharedThing\t\tCoClass SharedThing\n");
+
     // Registered libraries are the default source.
     run({"register", folder.File("QuibrelShared.tlb")});
     EXPECT_EQ(run({"find", "7A0C5E00-1F2B-4C3D-8E9F-000000100004"}),
