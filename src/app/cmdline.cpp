@@ -1,6 +1,8 @@
 // The browser's command line.
 #include "app/cmdline.h"
 
+#include "platform/oleauto/hostpath.h"
+
 namespace {
 
 // Options QApplication reads for itself; those in the first list take a value.
@@ -27,6 +29,12 @@ bool TakesValue(const QString& name) {
 }
 
 }  // namespace
+
+QStringList ArgumentsFromArgv(int argc, const char* const* argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromStdU16String(HostPathToUtf16(argv[i]));
+    return arguments;
+}
 
 TCommandLine ParseCommandLine(const QStringList& arguments) {
     TCommandLine result;

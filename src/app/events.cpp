@@ -2,6 +2,7 @@
 #include "app/events.h"
 
 #include "platform/oleauto/comptr.h"
+#include "platform/oleauto/hostpath.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -270,6 +271,13 @@ void WriteClassFile(const QString& FileName, const QByteArray& Text) {
         throw EClassFileError((QStringLiteral("Cannot create file ") + FileName).toStdString());
     };
     if (FileName.isEmpty()) cannotCreate();
+    // A name carrying bytes that are not UTF-8 reaches its file only in the platform's form.
+    const std::u16string wide = FileName.toStdU16String();
+    if (HasEscapedBytes(wide)) {
+        if (!ReplaceHostFile(wide, std::string_view(Text.constData(), std::size_t(Text.size()))))
+            throw EClassFileError("Cannot create file " + Utf16ToUtf8(PathDisplayText(wide)));
+        return;
+    }
     // A file that may not be replaced, or a folder of that name, is refused before anything
     // is written (renaming over it would bypass its protection).
     const QFileInfo target(FileName);

@@ -9,7 +9,6 @@
 #include "dialogs/search.h"
 #include "platform/com/classindex.h"
 
-#include <QFile>
 #include <QIcon>
 #include <QScreen>
 
@@ -17,9 +16,7 @@
 
 int main(int argc, char** argv) {
     // Options are read before Qt starts, so --help and --version need no display.
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
-    const TCommandLine commandLine = ParseCommandLine(arguments);
+    const TCommandLine commandLine = ParseCommandLine(ArgumentsFromArgv(argc, argv));
     switch (commandLine.Action) {
     case TCommandLine::Help:
         std::fputs(CommandLineHelp().toLocal8Bit().constData(), stdout);

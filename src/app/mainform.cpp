@@ -3,11 +3,11 @@
 
 #include "app/application.h"
 #include "app/docpane.h"
+#include "platform/oleauto/hostpath.h"
 #include "ui_mainform.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -198,7 +198,7 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 
     if (arguments.isEmpty()) return;
     try {
-        if (QFileInfo(arguments[0]).isFile()) OpenTypeLib(arguments[0]);
+        if (IsHostFile(arguments[0].toStdU16String())) OpenTypeLib(arguments[0]);
         if (arguments.size() == 2) SelectByNames(arguments[1], QString());
         else if (arguments.size() == 3) SelectByNames(arguments[1], arguments[2]);
     } catch (const std::exception& e) {
@@ -265,7 +265,8 @@ void TMainForm::OpenTypeLib(const QString& path) {
         if (!name.IsNull()) lvTypeLib->headerItem()->setText(1, BstrToQString(name.Get()));
         info << new QTreeWidgetItem(QStringList{QStringLiteral("Description"), BstrToQString(doc.Get())});
     }
-    info << new QTreeWidgetItem(QStringList{QStringLiteral("File"), path});
+    info << new QTreeWidgetItem(
+        QStringList{QStringLiteral("File"), QString::fromStdU16String(PathDisplayText(path.toStdU16String()))});
     lvTypeLib->headerItem()->setText(0, QStringLiteral("Name"));
     LibAttrPtr attr;
     if (SUCCEEDED(FTypeLib->GetLibAttr(attr.Put(FTypeLib.Get()))) && attr)

@@ -6,6 +6,7 @@
 #include "app/mainform.h"
 #include "cli/command.h"
 #include "cli/fileproblem.h"
+#include "platform/oleauto/hostpath.h"
 
 #include <QApplication>
 #include <QTreeWidget>
@@ -38,7 +39,7 @@ int Describe(const std::vector<std::string>& args) {
     // A read-only command: the user's recent-file list is neither shown nor changed.
     TMainForm form(QStringList(), nullptr, TMainForm::TRecentFiles::Untouched);
     try {
-        form.OpenTypeLib(QString::fromStdString(args[0]));
+        form.OpenTypeLib(QString::fromStdU16String(HostPathToUtf16(args[0])));
     } catch (const EBrowserError& e) {
         std::fprintf(stderr, "%s%s\n", ErrorBoxText(e.Message()).toUtf8().constData(), FileProblem(args[0]).c_str());
         return 1;

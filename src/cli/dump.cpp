@@ -2,6 +2,7 @@
 #include "cli/command.h"
 #include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"
+#include "platform/oleauto/hostpath.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -287,7 +288,7 @@ int Dump(const std::vector<std::string>& args) {
         return 2;
     }
     ComPtr<ITypeLib> lib;
-    std::u16string path = Utf8ToUtf16(args[0]);
+    std::u16string path = HostPathToUtf16(args[0]);
     HRESULT hr = LoadTypeLib(path.c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
         std::printf("error 0x%08X\n", unsigned(hr));

@@ -3,6 +3,7 @@
 #include "app/idl.h"
 #include "cli/command.h"
 #include "platform/oleauto/comptr.h"
+#include "platform/oleauto/hostpath.h"
 
 #include <QByteArray>
 #include <QString>
@@ -40,7 +41,7 @@ int RunIdl(const std::vector<std::string>& args) {
     if (positional.empty()) return Usage();
 
     ComPtr<ITypeLib> lib;
-    const HRESULT hr = LoadTypeLib(Utf8ToUtf16(positional[0]).c_str(), lib.Put());
+    const HRESULT hr = LoadTypeLib(HostPathToUtf16(positional[0]).c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
         std::fprintf(stderr, "%s\n", FailureText(FAILED(hr) ? hr : E_FAIL).c_str());
         return 1;
@@ -63,7 +64,7 @@ int RunIdl(const std::vector<std::string>& args) {
     const std::string& text = writer.Text();
     if (output) {
         try {
-            WriteClassFile(QString::fromStdString(*output), QByteArray(text.data(), qsizetype(text.size())));
+            WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)), QByteArray(text.data(), qsizetype(text.size())));
         } catch (const EClassFileError& e) {
             std::fprintf(stderr, "%s\n", e.what());
             return 1;

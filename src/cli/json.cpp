@@ -2,6 +2,7 @@
 #include "app/libjson.h"
 #include "cli/command.h"
 #include "platform/oleauto/comptr.h"
+#include "platform/oleauto/hostpath.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,7 +26,7 @@ int Json(const std::vector<std::string>& args) {
         return 2;
     }
     ComPtr<ITypeLib> lib;
-    std::u16string path = Utf8ToUtf16(file);
+    std::u16string path = HostPathToUtf16(file);
     HRESULT hr = LoadTypeLib(path.c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
         if (SUCCEEDED(hr)) hr = E_POINTER;

@@ -3,6 +3,7 @@
 #include "cli/command.h"
 #include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"
+#include "platform/oleauto/hostpath.h"
 
 #include <QSet>
 #include <QString>
@@ -149,7 +150,7 @@ int RunTemplate(const std::vector<std::string>& args) {
     const QString interfaceName = QString::fromStdString(positional[1]);
 
     ComPtr<ITypeLib> lib;
-    const HRESULT hr = LoadTypeLib(Utf8ToUtf16(positional[0]).c_str(), lib.Put());
+    const HRESULT hr = LoadTypeLib(HostPathToUtf16(positional[0]).c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
         std::fprintf(stderr, "%s%s\n", LoadFailureText(FAILED(hr) ? hr : E_FAIL).c_str(), FileProblem(positional[0]).c_str());
         return 1;
@@ -177,7 +178,7 @@ int RunTemplate(const std::vector<std::string>& args) {
 
     if (output) {
         try {
-            WriteClassFile(QString::fromStdString(*output), text);
+            WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)), text);
         } catch (const EClassFileError& e) {
             std::fprintf(stderr, "%s\n", e.what());
             return 1;

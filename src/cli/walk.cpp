@@ -1,6 +1,7 @@
 // quibrel-tlb walk: loads a library and touches everything the browser reads, timing both.
 #include "cli/command.h"
 #include "platform/oleauto/comptr.h"
+#include "platform/oleauto/hostpath.h"
 
 #include <chrono>
 #include <cstdio>
@@ -66,7 +67,7 @@ int Walk(const std::vector<std::string>& args) {
         std::fprintf(stderr, "usage: quibrel-tlb walk FILE [--repeat N]\n");
         return 2;
     }
-    const std::u16string path = Utf8ToUtf16(file);
+    const std::u16string path = HostPathToUtf16(file);
     using Clock = std::chrono::steady_clock;
     for (long r = 0; r < repeat; ++r) {
         Counts c;

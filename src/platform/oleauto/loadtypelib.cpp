@@ -1,6 +1,7 @@
 // LoadTypeLib: the file is judged by its content (a library, or a PE image holding one), never
 // by its name.
 #include "platform/oleauto/comptr.h"
+#include "platform/oleauto/hostpath.h"
 #include "platform/oleauto/msft_source.h"
 #include "platform/oleauto/pe_image.h"
 #include "platform/oleauto/sltg.h"
@@ -144,7 +145,7 @@ HRESULT LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
     if (!pptlib) return E_INVALIDARG;
     *pptlib = nullptr;
     if (!szFile) return E_INVALIDARG;
-    std::string path = Utf16ToUtf8(szFile);
+    std::string path = Utf16ToHostPath(szFile);
     std::string host;
     int resource;
     if (path.empty() || !tlb::HostFileOfPath(path, &host, &resource)) return TYPE_E_CANTLOADLIBRARY;
