@@ -212,7 +212,6 @@ struct TIdlWriter::Impl {
     std::string indent;
 
     Impl(TIdlWriter* writer, ITypeLib* l) : w(writer), lib(l) {
-        if (l) l->AddRef();
         libKey = LibKey(l);
         UINT count = l ? l->GetTypeInfoCount() : 0;
         locals.reserve(count);
