@@ -2,6 +2,7 @@
 // call that fails puts {"error": "0xHHHHHHHH"} where its item would be. The document is
 // streamed through RapidJSON's writer (large libraries give tens of megabytes of JSON).
 #include "app/libjson.h"
+#include "app/util.h"
 
 #include "platform/oleauto/comptr.h"
 
@@ -91,19 +92,6 @@ const NameTable kCallConvNames = {{CC_FASTCALL, "CC_FASTCALL"}, {CC_CDECL, "CC_C
                                   {CC_MPWCDECL, "CC_MPWCDECL"}, {CC_MPWPASCAL, "CC_MPWPASCAL"}};
 const NameTable kVarKindNames = {{VAR_PERINSTANCE, "VAR_PERINSTANCE"}, {VAR_STATIC, "VAR_STATIC"},
                                  {VAR_CONST, "VAR_CONST"}, {VAR_DISPATCH, "VAR_DISPATCH"}};
-
-const char* const kVtNames[32] = {"EMPTY", "NULL", "I2", "I4", "R4", "R8", "CY", "DATE", "BSTR", "DISPATCH", "ERROR",
-                                  "BOOL", "VARIANT", "UNKNOWN", "DECIMAL", "VT15", "I1", "UI1", "UI2", "UI4", "I8",
-                                  "UI8", "INT", "UINT", "VOID", "HRESULT", "PTR", "SAFEARRAY", "CARRAY", "USERDEFINED",
-                                  "LPSTR", "LPWSTR"};
-
-std::string VtName(VARTYPE vt) {
-    if (vt < 32) return kVtNames[vt];
-    if (vt == VT_RECORD) return "RECORD";
-    if (vt == VT_INT_PTR) return "INT_PTR";
-    if (vt == VT_UINT_PTR) return "UINT_PTR";
-    return "VT" + std::to_string(vt);
-}
 
 std::string HexStatus(HRESULT hr) {
     char b[16];

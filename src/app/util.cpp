@@ -210,3 +210,20 @@ QString ErrorBoxText(const QString& message) {
     if (!message.isEmpty() && message.back().unicode() > '.') return message + QLatin1Char('.');
     return message;
 }
+
+namespace {
+
+const char* const kVtNames[32] = {"EMPTY", "NULL", "I2", "I4", "R4", "R8", "CY", "DATE", "BSTR", "DISPATCH", "ERROR",
+                                  "BOOL", "VARIANT", "UNKNOWN", "DECIMAL", "VT15", "I1", "UI1", "UI2", "UI4", "I8",
+                                  "UI8", "INT", "UINT", "VOID", "HRESULT", "PTR", "SAFEARRAY", "CARRAY", "USERDEFINED",
+                                  "LPSTR", "LPWSTR"};
+
+}  // namespace
+
+std::string VtName(VARTYPE vt) {
+    if (vt < 32) return kVtNames[vt];
+    if (vt == VT_RECORD) return "RECORD";
+    if (vt == VT_INT_PTR) return "INT_PTR";
+    if (vt == VT_UINT_PTR) return "UINT_PTR";
+    return "VT" + std::to_string(vt);
+}

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <string>
+
 // The kind of a class or member row; also its image in ilMain.
 enum EntityIcon : int {
     eiCoClass = 0,
@@ -28,6 +30,8 @@ QString KindName(int icon);
 
 // The type word of a VARTYPE from 2 to 31; empty for anything else.
 QString TypeNameOf(VARTYPE vt);
+// The service's short name of a variant type ("I4", "PTR", "VT73"), as dump and json print it.
+std::string VtName(VARTYPE vt);
 
 // Row order of both lists: by icon, then by caption with only a-z folded to upper case.
 int CompareCaptions(QStringView a, QStringView b);

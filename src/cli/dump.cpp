@@ -1,4 +1,5 @@
 // quibrel-tlb dump: a library exactly as the type-library service reports it.
+#include "app/util.h"
 #include "cli/command.h"
 #include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"
@@ -61,19 +62,6 @@ public:
 private:
     std::string buf_;
 };
-
-const char* const kVtNames[32] = {"EMPTY", "NULL", "I2", "I4", "R4", "R8", "CY", "DATE", "BSTR", "DISPATCH", "ERROR",
-                                  "BOOL", "VARIANT", "UNKNOWN", "DECIMAL", "VT15", "I1", "UI1", "UI2", "UI4", "I8",
-                                  "UI8", "INT", "UINT", "VOID", "HRESULT", "PTR", "SAFEARRAY", "CARRAY", "USERDEFINED",
-                                  "LPSTR", "LPWSTR"};
-
-std::string VtName(VARTYPE vt) {
-    if (vt < 32) return kVtNames[vt];
-    if (vt == VT_RECORD) return "RECORD";
-    if (vt == VT_INT_PTR) return "INT_PTR";
-    if (vt == VT_UINT_PTR) return "UINT_PTR";
-    return "VT" + std::to_string(vt);
-}
 
 void TypeName(Out& out, ITypeInfo* ti, HREFTYPE href) {
     ComPtr<ITypeInfo> ref;

@@ -60,6 +60,8 @@ private:
 };
 
 std::string Utf16ToUtf8(std::u16string_view s);
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
 std::u16string Utf8ToUtf16(std::string_view s);
 // A null BSTR reads as empty.
 inline std::string BstrToUtf8(BSTR b) { return b ? Utf16ToUtf8(std::u16string_view(b, SysStringLen(b))) : std::string(); }

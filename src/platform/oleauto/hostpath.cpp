@@ -1,6 +1,8 @@
 // File names between the API's UTF-16 and the host's bytes; writing a file by such a name.
 #include "platform/oleauto/hostpath.h"
 
+#include "platform/oleauto/comptr.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -33,24 +35,6 @@ int Utf8Sequence(std::string_view s, std::size_t i, char32_t* cp) {
     if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
     *cp = c;
     return extra + 1;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
 }
 
 }  // namespace

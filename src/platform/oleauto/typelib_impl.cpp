@@ -159,6 +159,14 @@ private:
     // Finds a member by id in the view's index: its position, and how many of the
     // positions are functions (the rest are variables).
     bool FindMember(bool dispatchView, MEMBERID memid, std::uint32_t* at, std::uint32_t* funcs);
+    // The texts of the type (MEMBERID_NIL) or of a member, and the library whose help file
+    // applies to them.
+    struct MemberTexts {
+        std::string_view name, doc;
+        DWORD helpContext = 0, helpStringContext = 0;
+        Library* owner = nullptr;
+    };
+    HRESULT GetMemberTexts(MEMBERID memid, MemberTexts* out);
     // A dispatch view or a dispatch interface whose only implemented type is IDispatch.
     bool ImplementsDispatchOnly() const;
 
@@ -1192,15 +1200,14 @@ HRESULT TypeInfo::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
     return S_OK;
 }
 
-HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
-                                   BSTR* pBstrHelpFile) {
-    if (pBstrName) *pBstrName = nullptr;
-    if (pBstrDocString) *pBstrDocString = nullptr;
-    if (pdwHelpContext) *pdwHelpContext = 0;
-    if (pBstrHelpFile) *pBstrHelpFile = nullptr;
+HRESULT TypeInfo::GetMemberTexts(MEMBERID memid, MemberTexts* out) {
     const TypeData& d = entry_->data;
     Library* lib = entry_->lib;
-    if (memid == MEMBERID_NIL) return lib->GiveDoc(d.name, d.doc, d.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
+    out->owner = lib;
+    if (memid == MEMBERID_NIL) {
+        *out = {d.name, d.doc, d.helpContext, d.helpStringContext, lib};
+        return S_OK;
+    }
     bool dispatchView = IsDispatchView();
     std::uint32_t at;
     std::uint32_t funcs;
@@ -1209,14 +1216,27 @@ HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrD
         FuncData& f = t_func;
         HRESULT hr = ViewFunc(entry_, dispatchView, at, false);
         if (FAILED(hr)) return hr;
-        Library* owner = dispatchView ? entry_->disp[at].owner->lib : lib;
-        return Library::GiveDoc(f.name, f.doc, f.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile,
-                                owner->Data().helpFile);
+        *out = {f.name, f.doc, f.helpContext, f.helpStringContext, dispatchView ? entry_->disp[at].owner->lib : lib};
+        return S_OK;
     }
     VarData v;
     HRESULT hr = lib->Source().GetVar(entry_->index, d, at - funcs, &v);
     if (FAILED(hr)) return hr;
-    return lib->GiveDoc(v.name, v.doc, v.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
+    *out = {v.name, v.doc, v.helpContext, v.helpStringContext, lib};
+    return S_OK;
+}
+
+HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                                   BSTR* pBstrHelpFile) {
+    if (pBstrName) *pBstrName = nullptr;
+    if (pBstrDocString) *pBstrDocString = nullptr;
+    if (pdwHelpContext) *pdwHelpContext = 0;
+    if (pBstrHelpFile) *pBstrHelpFile = nullptr;
+    MemberTexts t;
+    HRESULT hr = GetMemberTexts(memid, &t);
+    if (FAILED(hr)) return hr;
+    return Library::GiveDoc(t.name, t.doc, t.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile,
+                            t.owner->Data().helpFile);
 }
 
 HRESULT TypeInfo::GetTypeKind(TYPEKIND* pTypeKind) {
@@ -1273,29 +1293,11 @@ HRESULT TypeInfo::GetDocumentation2(MEMBERID memid, LCID, BSTR* pbstrHelpString,
     if (pbstrHelpString) *pbstrHelpString = nullptr;
     if (pdwHelpStringContext) *pdwHelpStringContext = 0;
     if (pbstrHelpStringDll) *pbstrHelpStringDll = nullptr;
-    const TypeData& d = entry_->data;
-    if (memid == MEMBERID_NIL) {
-        if (pbstrHelpString) *pbstrHelpString = TextToBstr(d.doc);
-        if (pdwHelpStringContext) *pdwHelpStringContext = d.helpStringContext;
-        return S_OK;
-    }
-    bool dispatchView = IsDispatchView();
-    std::uint32_t at;
-    std::uint32_t funcs;
-    if (!FindMember(dispatchView, memid, &at, &funcs)) return TYPE_E_ELEMENTNOTFOUND;
-    if (at < funcs) {
-        FuncData& f = t_func;
-        HRESULT hr = ViewFunc(entry_, dispatchView, at, false);
-        if (FAILED(hr)) return hr;
-        if (pbstrHelpString) *pbstrHelpString = TextToBstr(f.doc);
-        if (pdwHelpStringContext) *pdwHelpStringContext = f.helpStringContext;
-        return S_OK;
-    }
-    VarData v;
-    HRESULT hr = entry_->lib->Source().GetVar(entry_->index, d, at - funcs, &v);
+    MemberTexts t;
+    HRESULT hr = GetMemberTexts(memid, &t);
     if (FAILED(hr)) return hr;
-    if (pbstrHelpString) *pbstrHelpString = TextToBstr(v.doc);
-    if (pdwHelpStringContext) *pdwHelpStringContext = v.helpStringContext;
+    if (pbstrHelpString) *pbstrHelpString = TextToBstr(t.doc);
+    if (pdwHelpStringContext) *pdwHelpStringContext = t.helpStringContext;
     return S_OK;
 }
 
