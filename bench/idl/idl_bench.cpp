@@ -1,7 +1,7 @@
 // IDL speed: writing a whole large library (mshtml.tlb: 1,451 types, 54,548 functions), and the
 // IDL window showing a dispatch interface of 2,000 members with the window painted.
 #include "app/application.h"
-#include "app/idl.h"
+#include "writers/idl.h"
 #include "app/mainform.h"
 #include "components/ColMemo/colmemo.h"
 #include "dialogs/idl.h"

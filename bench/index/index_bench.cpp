@@ -3,7 +3,7 @@
 //   RefreshInMemory: nothing changed, the window's previous index at hand (stats only);
 //   RefreshFromCacheFile: nothing changed, a new process reading the cache file;
 //   Query/*: one query of each kind over the whole index.
-#include "app/libindex.h"
+#include "index/libindex.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // The JSON document of a library: as `quibrel-tlb json` writes it (loading the library and
 // writing the text), and the text alone of a library already loaded. mshtml.tlb when the real-world set is present
 // (target: under 150 ms), and the generated large library.
-#include "app/libjson.h"
+#include "writers/libjson.h"
 #include "platform/oleauto/comptr.h"
 
 #include <benchmark/benchmark.h>

@@ -1,7 +1,7 @@
 // Application title, font, hourglass and central error handler.
 #include "app/application.h"
 
-#include "app/util.h"
+#include "text/typetext.h"
 
 #include <QFile>
 #include <QFont>

@@ -1,7 +1,7 @@
 // quibrel-browser: the type library browser.
 #include "app/application.h"
 #include "app/cmdline.h"
-#include "app/libindex.h"
+#include "index/libindex.h"
 #include "app/mainform.h"
 #include "dialogs/history.h"
 #include "dialogs/idl.h"

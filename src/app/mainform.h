@@ -1,3 +1,6 @@
+// app/: the main window, the application object and the documentation pane (window code;
+// what reads a library and writes text lives in text/, writers/ and index/).
+//
 // TMainForm: the browser's main window. It owns the browsing state (the open library's class
 // and member rows, the event-interface and hidden-method sets, the table of types of other
 // libraries), the documentation pane, the icons and the menus.
@@ -8,7 +11,7 @@
 // mainform_edit.cpp (the Edit and pop-up menu commands, the search and legend commands).
 #pragma once
 
-#include "app/util.h"
+#include "text/typetext.h"
 
 #include <QMainWindow>
 #include <QStringList>

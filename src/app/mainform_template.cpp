@@ -1,6 +1,6 @@
 // TMainForm: saving the event template of the selected event interface.
 #include "app/application.h"
-#include "app/events.h"
+#include "writers/events.h"
 #include "app/mainform.h"
 
 #include <QClipboard>

@@ -1,5 +1,5 @@
 // quibrel-tlb dump: a library exactly as the type-library service reports it.
-#include "app/util.h"
+#include "text/typetext.h"
 #include "cli/command.h"
 #include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"

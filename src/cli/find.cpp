@@ -1,8 +1,8 @@
 // quibrel-tlb find QUERY [--registered] [--dir DIR]... [--json]: the library index's answers,
 // one line per result (LIBRARY-PATH, CLASS, MEMBER, SIGNATURE separated by tabs), or JSON.
 // Files that cannot be read are named on standard error.
-#include "app/libindex.h"
-#include "app/util.h"
+#include "index/libindex.h"
+#include "text/typetext.h"
 #include "cli/command.h"
 
 #include <QJsonArray>

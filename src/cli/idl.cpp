@@ -1,6 +1,6 @@
 // quibrel-tlb idl: the library, or some of its types, as IDL.
-#include "app/events.h"
-#include "app/idl.h"
+#include "writers/events.h"
+#include "writers/idl.h"
 #include "cli/command.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/oleauto/hostpath.h"

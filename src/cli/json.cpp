@@ -1,5 +1,5 @@
 // quibrel-tlb json: the whole library as one JSON document, for scripts and other tools.
-#include "app/libjson.h"
+#include "writers/libjson.h"
 #include "cli/command.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/oleauto/hostpath.h"

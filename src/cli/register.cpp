@@ -2,7 +2,7 @@
 // HKEY_CLASSES_ROOT as the platform's registration does, and listing them as the
 // registered-library dialog does.
 #include "cli/command.h"
-#include "dialogs/typelib.h"
+#include "index/registered.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/registry/registry.h"
 

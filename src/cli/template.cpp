@@ -1,5 +1,5 @@
 // quibrel-tlb template: the class file the browser saves for an event interface.
-#include "app/events.h"
+#include "writers/events.h"
 #include "cli/command.h"
 #include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"

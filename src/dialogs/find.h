@@ -4,7 +4,7 @@
 // library in the main window and selects the class and member.
 #pragma once
 
-#include "app/libindex.h"
+#include "index/libindex.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "dialogs/idl.h"
 
-#include "app/events.h"
+#include "writers/events.h"
 #include "app/mainform.h"
 #include "components/ColMemo/colmemo.h"
 #include "platform/oleauto/comptr.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/idl.h"
+#include "writers/idl.h"
 
 struct ITypeInfo;
 class QPushButton;

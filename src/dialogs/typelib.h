@@ -1,13 +1,17 @@
+// dialogs/: the secondary windows, one module per window. They drive the main window
+// (app/mainform.h) to show what the user picked; the main window opens them.
+//
 // TTypeLibForm: the "Registered Type Libraries" dialog. It lists every type library registered
 // under HKEY_CLASSES_ROOT\TypeLib with its description and file, and gives back the file of
 // the row the user picks.
 #pragma once
 
+#include "index/registered.h"
+
 #include <QDialog>
 #include <QString>
 
 #include <memory>
-#include <vector>
 
 class QTreeWidget;
 class QPushButton;
@@ -15,18 +19,6 @@ class QPushButton;
 namespace Ui {
 class TTypeLibForm;
 }
-
-// One registered library as the dialog lists it.
-struct TRegisteredLibrary {
-    QString Description;  // default value of the library's last version key
-    QString File;         // win32 (else win64) path below the version's first subkey
-    bool HasFile = false; // false when the version key has no subkeys
-};
-
-// Walks HKEY_CLASSES_ROOT\TypeLib: per library the last version key, per version the first
-// subkey. Libraries without version keys are left out. Sorted by description, case-sensitive
-// and locale-aware; libraries with equal descriptions keep the registry's order.
-std::vector<TRegisteredLibrary> ReadRegisteredLibraries();
 
 class TTypeLibForm : public QDialog {
     Q_OBJECT

@@ -1,7 +1,7 @@
 // Type and signature formatting, the row order, and the texts of the error box.
 #include "appenv.h"
 
-#include "app/util.h"
+#include "text/typetext.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "app/docpane.h"
-#include "app/events.h"
+#include "writers/events.h"
 #include "app/mainform.h"
 
 #include <QElapsedTimer>

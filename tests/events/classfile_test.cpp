@@ -1,4 +1,4 @@
-#include "app/events.h"
+#include "writers/events.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 // The generator and the command line against libraries built from our IDL.
-#include "app/events.h"
+#include "writers/events.h"
 #include "platform/oleauto/comptr.h"
 
 #include "qt_print.h"

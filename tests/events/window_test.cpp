@@ -1,6 +1,6 @@
 // Saving an event template from the main window, with the real save dialog answered by the test.
 #include "app/application.h"
-#include "app/events.h"
+#include "writers/events.h"
 #include "app/mainform.h"
 
 #include "common/windowenv.h"

@@ -1,6 +1,6 @@
 // The IDL writer on the fixtures: what a library's IDL holds, its order, its comments for what
 // IDL cannot say, and where types and members land.
-#include "app/idl.h"
+#include "writers/idl.h"
 #include "platform/oleauto/comptr.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // own, and folders of fixture libraries copied where a test may change them.
 #pragma once
 
-#include "app/libindex.h"
+#include "index/libindex.h"
 
 #include "common/windowenv.h"
 

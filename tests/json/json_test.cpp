@@ -2,7 +2,7 @@
 // damaged libraries.
 #include "jsonrun.h"
 
-#include "app/libjson.h"
+#include "writers/libjson.h"
 #include "hostile/damage.h"
 #include "platform/oleauto/comptr.h"
 

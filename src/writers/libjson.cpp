@@ -1,8 +1,8 @@
 // The JSON document of a type library. Every read goes through the type-library service; a
 // call that fails puts {"error": "0xHHHHHHHH"} where its item would be. The document is
 // streamed through RapidJSON's writer (large libraries give tens of megabytes of JSON).
-#include "app/libjson.h"
-#include "app/util.h"
+#include "writers/libjson.h"
+#include "text/typetext.h"
 
 #include "platform/oleauto/comptr.h"
 

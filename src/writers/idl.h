@@ -1,3 +1,6 @@
+// writers/: what turns a library into text others read or compile: the event template,
+// IDL, JSON. Qt Core only; built on text/.
+//
 // IDL out of a type library: the whole library, or some of its types, as text an IDL compiler
 // accepts, with where each type and member landed and where the library's own types are named.
 #pragma once

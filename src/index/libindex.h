@@ -1,3 +1,6 @@
+// index/: the library index behind finding across libraries (building, cache, queries) and
+// the list of registered libraries. Qt Core only; built on text/.
+//
 // The library index: what every library the user has defines (types, members, the types they
 // return and take, the interfaces types implement), collected through the type-library service
 // and kept on disk so that only changed files are read again. Queries over it answer "which

@@ -7,7 +7,7 @@
 // definition get a forward declaration. Types of imported libraries are declared before the
 // library block (a compiler reading the importlib turns them into references to that library):
 // a forward declaration for interfaces only pointed to, the full definition otherwise.
-#include "app/idl.h"
+#include "writers/idl.h"
 
 #include "platform/oleauto/comptr.h"
 

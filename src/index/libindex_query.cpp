@@ -1,5 +1,5 @@
 // Queries over the library index.
-#include "app/libindex.h"
+#include "index/libindex.h"
 
 #include "platform/oleauto/comptr.h"
 

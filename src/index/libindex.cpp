@@ -1,8 +1,8 @@
 // The library index: reading libraries into it, and where its files come from.
-#include "app/libindex.h"
+#include "index/libindex.h"
 
-#include "app/util.h"
-#include "dialogs/typelib.h"
+#include "text/typetext.h"
+#include "index/registered.h"
 #include "platform/registry/winepath.h"
 
 #include <QDateTime>

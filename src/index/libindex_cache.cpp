@@ -7,7 +7,7 @@
 // string (a 32-bit count of UTF-16 units and the units); the records then name strings by
 // their 32-bit number in the table, so that the many repeated names and signatures (inherited
 // members, libraries in several versions) are stored and loaded once. GUIDs are their 16 bytes.
-#include "app/libindex.h"
+#include "index/libindex.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 // Type-library lookups and type/signature formatting.
-#include "app/util.h"
+#include "text/typetext.h"
 
 #include <vector>
 

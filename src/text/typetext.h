@@ -1,3 +1,6 @@
+// text/: the declaration notation of types and signatures, and the lookups every writer
+// shares. Qt Core only, like writers/ and index/ above it.
+//
 // Type-library lookups and the declaration notation the browser writes types in:
 // "As Long", "As Array(0 to 9) of Integer", "(Index As Long, [out Value]) As String".
 #pragma once

@@ -1,5 +1,5 @@
 // Event templates: the class-file generator and the class-file writer.
-#include "app/events.h"
+#include "writers/events.h"
 
 #include "platform/oleauto/comptr.h"
 #include "platform/oleauto/hostpath.h"
