@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# header.sh QUIBREL_TLB HEADER_LAYOUT WORKDIR LIBRARY...: for each library, its header compiles
+# with MinGW-w64's C and C++ compilers alone and after <windows.h> and <ole2.h>, and the
+# layout program (every vtable slot, record field and size as the library gives them) compiles
+# with the compiler of the library's pointer size. With WIDL_CHECK=1 the Vtbl method order of
+# the fixtures' IDL sources is compared with widl's own header. JOBS=N runs N libraries at a
+# time. Prints one line per library that fails, then the counts per configuration.
+set -u
+tlb=$1 layout=$2 work=$3
+shift 3
+mkdir -p "$work"
+: "${CC64:=x86_64-w64-mingw32-gcc}" "${CXX64:=x86_64-w64-mingw32-g++}"
+: "${CC32:=i686-w64-mingw32-gcc}" "${CXX32:=i686-w64-mingw32-g++}"
+export tlb layout work CC64 CXX64 CC32 CXX32
+
+one() {
+  lib=$1
+  base=$(basename "$lib" | tr -c 'A-Za-z0-9._\n-' '_')
+  d="$work/$(printf '%s' "$lib" | md5sum | cut -c1-8)-$base"
+  mkdir -p "$d"
+  if ! "$tlb" header "$lib" --output "$d/lib.h" 2>"$d/header.err"; then
+    echo "FAIL $lib header: $(head -c 200 "$d/header.err")"
+    return
+  fi
+  # 32-bit libraries with the 32-bit compilers, the others with the 64-bit ones.
+  if grep -q '^/\* C and C++ declarations of type library .*, Win64 \*/$' "$d/lib.h"; then
+    cc=$CC64 cxx=$CXX64
+  else
+    cc=$CC32 cxx=$CXX32
+  fi
+  printf '#include "lib.h"\n' >"$d/alone.c"
+  printf '#include <windows.h>\n#include <ole2.h>\n#include "lib.h"\n' >"$d/system.c"
+  local result="" ok=1
+  for cfg in c-alone c++-alone c-system c++-system; do
+    case $cfg in
+      c-*) comp=$cc lang=c ;;
+      c++-*) comp=$cxx lang=c++ ;;
+    esac
+    src=$d/${cfg#*-}.c
+    if "$comp" -x "$lang" -fsyntax-only -I "$d" "$src" 2>"$d/$cfg.err"; then
+      result+=" $cfg=ok"
+    else
+      result+=" $cfg=FAIL"
+      ok=0
+      echo "FAIL $lib $cfg: $(grep -m1 -E 'error' "$d/$cfg.err" | sed "s|$d/||g")"
+    fi
+  done
+  if "$layout" "$lib" "$d/lib.h" >"$d/layout.c" 2>"$d/layout.err" &&
+     "$cc" -x c -fsyntax-only -I "$d" "$d/layout.c" 2>"$d/layout-c.err"; then
+    result+=" layout=ok"
+  else
+    result+=" layout=FAIL"
+    echo "FAIL $lib layout: $(grep -m1 -E 'error' "$d/layout-c.err" "$d/layout.err" 2>/dev/null | sed "s|$d/||g")"
+  fi
+  echo "RESULT $lib$result"
+}
+export -f one
+
+printf '%s\n' "$@" | xargs -P "${JOBS:-2}" -I{} bash -c 'one "$1"' _ {} >"$work/results.txt"
+grep '^FAIL' "$work/results.txt" | sort
+status=0
+for cfg in c-alone c++-alone c-system c++-system layout; do
+  n=$(grep -c " $cfg=ok" "$work/results.txt")
+  t=$(grep -c '^RESULT' "$work/results.txt")
+  echo "$cfg: $n of $# libraries"
+  [ "$n" -eq "$#" ] || status=1
+done
+[ "$(grep -c '^RESULT' "$work/results.txt")" -eq "$#" ] || status=1
+
+# The Vtbl method order of each fixture source against the header widl writes from it.
+if [ "${WIDL_CHECK:-0}" = 1 ]; then
+  for idl in QuibrelShared QuibrelTest QuibrelEvents QuibrelExtras QuibrelJson; do
+    "$WIDL" --nostdinc -I "$IDL_DIR" -L "$(dirname "$4")/stdole" -h --win64 -o "$work/$idl.widl.h" "$IDL_DIR/$idl.idl" 2>"$work/$idl.widl.err" ||
+      { echo "FAIL widl -h $idl: $(head -c 200 "$work/$idl.widl.err")"; status=1; continue; }
+    lib=""
+    for l in "$@"; do [ "$(basename "$l")" = "$idl.tlb" ] && [ -z "$lib" ] && lib=$l; done
+    d="$work/$(printf '%s' "$lib" | md5sum | cut -c1-8)-$idl.tlb"
+    if ! python3 "$(dirname "$0")/vtblorder.py" "$work/$idl.widl.h" "$d/lib.h"; then
+      echo "FAIL $idl: Vtbl order differs from widl's"
+      status=1
+    fi
+  done
+fi
+exit $status
