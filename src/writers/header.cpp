@@ -53,6 +53,8 @@ std::string LibKey(ITypeLib* lib) {
            std::to_string(attr->wMinorVerNum) + "/" + std::to_string(attr->lcid);
 }
 
+bool IsPlatformMacro(const std::string& name);
+
 // Names in one C scope: the escaping rule's form of each name, with "_2", "_3"... added while
 // another item of the scope holds it.
 class UniqueNames {
@@ -63,7 +65,8 @@ public:
     std::string Take(std::string_view original, const UniqueNames* outer = nullptr) {
         const std::string base = CleanIdentifier(original, NameDialect::C);
         std::string name = base;
-        for (unsigned n = 2; Has(name) || (outer && outer->Has(name)); ++n) name = base + "_" + std::to_string(n);
+        for (unsigned n = 2; Has(name) || (outer && outer->Has(name)) || IsPlatformMacro(name); ++n)
+            name = base + "_" + std::to_string(n);
         used_.insert(name);
         return name;
     }
@@ -88,12 +91,14 @@ const char* const kBaseTypes[] = {
 // those headers the library's definition yields to theirs.
 struct PlatformType {
     const char* name;
-    const char* guard;
+    const char* guard;  // empty for a macro
+    char kind;          // 'T'ype; a 'S'truct, 'U'nion or e'N'um tag only; 'E'numerator, 'F'unction, 'M'acro
 };
 const PlatformType kPlatformTypes[] = {
 #include "writers/header_platform.inc"
 };
 
+// The declaration of the platform's headers under name, if any.
 const PlatformType* FindPlatformType(const std::string& name) {
     static const std::unordered_map<std::string, const PlatformType*> map = [] {
         std::unordered_map<std::string, const PlatformType*> m;
@@ -102,6 +107,29 @@ const PlatformType* FindPlatformType(const std::string& name) {
     }();
     auto it = map.find(name);
     return it == map.end() ? nullptr : it->second;
+}
+
+// A macro of the platform's headers that a name in the header cannot share.
+bool IsPlatformMacro(const std::string& name) {
+    const PlatformType* p = FindPlatformType(name);
+    return p && p->kind == 'M';
+}
+
+// The guard of the platform header that declares name as a kind of thing; null when none does.
+const char* PlatformGuard(const std::string& name, char kind) {
+    const PlatformType* p = FindPlatformType(name);
+    return p && p->kind == kind && *p->guard ? p->guard : nullptr;
+}
+
+// The platform's struct and union tags among the base types, and the names they are used under.
+const char* PlatformTypedefOf(const std::string& tag) {
+    static const std::pair<const char*, const char*> tags[] = {
+        {"_FILETIME", "FILETIME"}, {"_GUID", "GUID"}, {"tagVARIANT", "VARIANT"}, {"tagDEC", "DECIMAL"},
+        {"tagCY", "CY"}, {"tagSAFEARRAY", "SAFEARRAY"}, {"tagSAFEARRAYBOUND", "SAFEARRAYBOUND"},
+        {"tagDISPPARAMS", "DISPPARAMS"}, {"tagEXCEPINFO", "EXCEPINFO"}};
+    for (const auto& [t, n] : tags)
+        if (tag == t) return n;
+    return nullptr;
 }
 
 const char kBaseDeclarations[] = R"(/* The OLE Automation base types, for compilers without the platform's headers; each part
@@ -478,6 +506,7 @@ struct THeaderWriter::Impl {
         WORD align = 0, funcs = 0, vars = 0, impls = 0, vft = 0;
         bool platform = false;     // the platform's own type: not written
         const char* guard = nullptr;  // the platform header's guard when it also declares it
+        char guardKind = 0;           // what that header declares under the name
         int want = kNone;
         bool scanned = false;
         int state = 0;             // while ordering: 0 new, 1 in progress, 2 written
@@ -585,17 +614,19 @@ struct THeaderWriter::Impl {
             for (const char* n : kBaseTypes) base = base || t->original == n;
             if (base) {
                 t->platform = true;
-                t->name = t->original;
+                const char* typedefName = PlatformTypedefOf(t->original);
+                t->name = typedefName ? typedefName : t->original;
                 return;
             }
         }
         t->name = global.Take(t->original.empty() ? "_type" + std::to_string(t->index) : t->original);
-        if (t->name == t->original && (valueKind || t->kind == TKIND_COCLASS)) t->guard = Guard(t->name);
-    }
-
-    static const char* Guard(const std::string& name) {
-        const PlatformType* p = FindPlatformType(name);
-        return p ? p->guard : nullptr;
+        if (t->name == t->original && (valueKind || t->kind == TKIND_COCLASS)) {
+            const PlatformType* p = FindPlatformType(t->name);
+            if (p && *p->guard && std::string_view("TSUN").find(p->kind) != std::string_view::npos) {
+                t->guard = p->guard;
+                t->guardKind = p->kind;
+            }
+        }
     }
 
     const std::string& KeyOf(ITypeLib* l) {
@@ -860,8 +891,15 @@ struct THeaderWriter::Impl {
     void GuardOpen(Type* t) {
         if (t->guard) out += std::string("#ifndef ") + t->guard + "\n";
     }
-    void GuardClose(Type* t) {
-        if (t->guard) out += std::string("#endif /* ") + t->guard + " */\n";
+    // With typedefName, a platform that declares only a tag of the name gets the typedef that
+    // the header's other declarations use.
+    void GuardClose(Type* t, bool typedefName = false) {
+        if (!t->guard) return;
+        if (typedefName && t->guardKind != 'T') {
+            const char* tag = t->guardKind == 'U' ? "union " : t->guardKind == 'N' ? "enum " : "struct ";
+            out += "#else\ntypedef " + std::string(tag) + t->name + " " + t->name + ";\n";
+        }
+        out += std::string("#endif /* ") + t->guard + " */\n";
     }
 
     void Forward(Type* t) {
@@ -876,14 +914,14 @@ struct THeaderWriter::Impl {
             out += "#ifndef __" + t->name + "_FWD_DEFINED__\n#define __" + t->name + "_FWD_DEFINED__\n";
             out += "#ifdef __cplusplus\ntypedef class " + t->name + " " + t->name + ";\n#else\ntypedef struct " +
                    t->name + " " + t->name + ";\n#endif\n#endif\n";
-            GuardClose(t);
+            GuardClose(t, true);
             break;
         case TKIND_RECORD:
         case TKIND_UNION:
             GuardOpen(t);
             out += std::string("typedef ") + (t->kind == TKIND_RECORD ? "struct " : "union ") + t->name + " " +
                    t->name + ";\n";
-            GuardClose(t);
+            GuardClose(t, true);
             break;
         default:
             break;
@@ -934,10 +972,16 @@ struct THeaderWriter::Impl {
                 line += " /* value not an integer */";
             line += ",";
             if (name != original) line += " /* " + CommentText(original) + " */";
+            // A constant the platform's headers also declare yields to theirs.
+            if (const char* g = PlatformGuard(name, 'E')) line = std::string("#ifndef ") + g + "\n" + line + "\n#endif";
             lines.push_back(std::move(line));
         }
         bool any = false;
         for (const std::string& l : lines) any = any || l.compare(0, 6, "    /*") != 0;
+        // Inside guards only: the enum could be empty after the platform's headers.
+        bool unguarded = false;
+        for (const std::string& l : lines) unguarded = unguarded || l.compare(0, 4, "    ") == 0;
+        if (any && !unguarded) lines.push_back("    " + global.Take(t->name + "_none_") + " = 0,");
         if (!any) {
             for (const std::string& l : lines) out += l + "\n";
             out += "typedef int " + t->name + "; /* an enumeration without values */\n";
@@ -946,7 +990,7 @@ struct THeaderWriter::Impl {
             for (const std::string& l : lines) out += l + "\n";
             out += "} " + t->name + ";\n";
         }
-        GuardClose(t);
+        GuardClose(t, true);
         out += "\n";
     }
 
@@ -1024,7 +1068,7 @@ struct THeaderWriter::Impl {
         GuardOpen(t);
         if (d.before == "void") d.before = "void *";
         out += "typedef " + d.Join(t->name) + ";\n";
-        GuardClose(t);
+        GuardClose(t, true);
         out += "\n";
     }
 
@@ -1294,7 +1338,11 @@ struct THeaderWriter::Impl {
                 continue;
             }
             if (name != original) Comment(name + " is " + original + " in the library");
+            const char* g = PlatformGuard(name, 'E');
+            if (!g) g = PlatformGuard(name, 'F');
+            if (g) out += std::string("#ifndef ") + g + "\n";
             out += "static const " + type + " " + name + (array ? "[]" : "") + " = " + value + ";\n";
+            if (g) out += "#endif\n";
         }
         for (UINT i = 0; i < t->funcs; ++i) {
             Slot s;
@@ -1316,8 +1364,12 @@ struct THeaderWriter::Impl {
             for (const std::string& n : s.notes) Comment(n);
             if (!where.empty()) Comment(name + " " + where);
             if (name != original) Comment(name + ": " + original + " is taken by another declaration");
+            // A function the platform's headers declare yields to their declaration.
+            const char* g = PlatformGuard(name, 'F');
+            if (g) out += std::string("#ifndef ") + g + "\n";
             out += s.ret + " " + (f.callconv == CC_CDECL ? "__cdecl" : "__stdcall") + " " + name +
                    ParamList(s, "", false, "    ") + ";\n";
+            if (g) out += "#endif\n";
         }
         out += "\n";
     }
