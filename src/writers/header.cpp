@@ -32,6 +32,9 @@ namespace {
 constexpr int kMaxTypeDepth = 32;   // deeper type descriptions are written as void *
 constexpr int kMaxChain = 64;       // base interfaces followed at most this far
 constexpr int kMaxOrderDepth = 256; // nesting of by-value needs followed while ordering
+// Members (functions, variables, slots, constants) read or written at most: a library far larger
+// than any real one, such as one whose entries all repeat a huge type, is cut short there.
+constexpr long kMemberBudget = 500'000;
 
 std::string Hex(std::uint64_t v, int digits) {
     char buf[32];
@@ -59,20 +62,60 @@ bool IsPlatformMacro(const std::string& name);
 // another item of the scope holds it.
 class UniqueNames {
 public:
-    void Reserve(const std::string& name) { used_.insert(name); }
-    bool Has(const std::string& name) const { return used_.count(name) != 0; }
+    void Reserve(const std::string& name) { Insert(name); }
+    // For a scope that will hold many names.
+    void Expect(std::size_t count) {
+        Grow();
+        used_.reserve(count);
+    }
+    bool Has(const std::string& name) const {
+        if (!big_) return std::find(small_.begin(), small_.end(), name) != small_.end();
+        return used_.count(name) != 0;
+    }
     // Also avoids the names of outer, when given.
     std::string Take(std::string_view original, const UniqueNames* outer = nullptr) {
         const std::string base = CleanIdentifier(original, NameDialect::C);
+        // The usual case, a name nobody holds, costs one lookup.
+        if (big_ && !(outer && outer->Has(base)) && !IsPlatformMacro(base)) {
+            if (used_.insert(base).second) return base;
+        }
         std::string name = base;
-        for (unsigned n = 2; Has(name) || (outer && outer->Has(name)) || IsPlatformMacro(name); ++n)
-            name = base + "_" + std::to_string(n);
-        used_.insert(name);
+        if (Taken(name, outer)) {
+            // Suffixes go on from the last one given for this base, so many items of one name
+            // cost no more than one each.
+            unsigned& n = next_[base];
+            if (n < 2) n = 2;
+            do name = base + "_" + std::to_string(n++);
+            while (Taken(name, outer));
+        }
+        Insert(name);
         return name;
     }
 
 private:
+    // Most scopes (a function's parameters, a record's fields) hold a few names: a list until
+    // it grows, then a hash set.
+    void Insert(const std::string& name) {
+        if (!big_ && small_.size() < 16) {
+            small_.push_back(name);
+            return;
+        }
+        Grow();
+        used_.insert(name);
+    }
+    void Grow() {
+        if (big_) return;
+        big_ = true;
+        used_.insert(small_.begin(), small_.end());
+        small_.clear();
+    }
+    bool big_ = false;
+    std::vector<std::string> small_;
+    bool Taken(const std::string& name, const UniqueNames* outer) const {
+        return Has(name) || (outer && outer->Has(name)) || IsPlatformMacro(name);
+    }
     std::unordered_set<std::string> used_;
+    std::unordered_map<std::string, unsigned> next_;
 };
 
 // What the base declarations of the header declare (and the platform's headers do): a type of
@@ -92,7 +135,8 @@ const char* const kBaseTypes[] = {
 struct PlatformType {
     const char* name;
     const char* guard;  // empty for a macro
-    char kind;          // 'T'ype; a 'S'truct, 'U'nion or e'N'um tag only; 'E'numerator, 'F'unction, 'M'acro
+    char kind;          // 'T'ype; a 'S'truct, 'U'nion or e'N'um tag only; 'E'numerator; 'F'unction;
+                        // 'M'acro; 'A'lias macro (its guard is the name itself)
 };
 const PlatformType kPlatformTypes[] = {
 #include "writers/header_platform.inc"
@@ -111,8 +155,15 @@ const PlatformType* FindPlatformType(const std::string& name) {
 
 // A macro of the platform's headers that a name in the header cannot share.
 bool IsPlatformMacro(const std::string& name) {
-    const PlatformType* p = FindPlatformType(name);
-    return p && p->kind == 'M';
+    static const std::vector<std::string> macros = [] {
+        std::vector<std::string> m;
+        for (const PlatformType& p : kPlatformTypes)
+            if (p.kind == 'M') m.emplace_back(p.name);
+        return m;
+    }();
+    for (const std::string& m : macros)
+        if (m == name) return true;
+    return false;
 }
 
 // The guard of the platform header that declares name as a kind of thing; null when none does.
@@ -509,6 +560,7 @@ struct THeaderWriter::Impl {
         char guardKind = 0;           // what that header declares under the name
         int want = kNone;
         bool scanned = false;
+        bool cut = false;          // beyond the member budget: named in a comment only
         int state = 0;             // while ordering: 0 new, 1 in progress, 2 written
         std::vector<Type*> needs;  // written before this one
         Type* base = nullptr;      // interface: its base
@@ -532,6 +584,7 @@ struct THeaderWriter::Impl {
     std::vector<ComPtr<ITypeLib>> keptLibs;
     std::vector<Type*> work;  // full types not scanned yet
     UniqueNames global;
+    long members = 0;  // read while scanning, then written
     std::string& out;
 
     Impl(THeaderWriter* writer, ITypeLib* l) : w(writer), lib(l), out(writer->Out) {
@@ -542,6 +595,7 @@ struct THeaderWriter::Impl {
             if (SUCCEEDED(l->GetLibAttr(attr.Put(l))) && attr) syskind = attr->syskind;
             ptr = syskind == SYS_WIN64 ? 8 : 4;
         }
+        global.Expect(1 << 16);
         for (const char* n : kBaseTypes) global.Reserve(n);
         const UINT count = l->GetTypeInfoCount();
         locals.reserve(count);
@@ -717,11 +771,18 @@ struct THeaderWriter::Impl {
         ITypeInfo* ti = t->write.Get();
         TypeAttrPtr attr;
         if (FAILED(ti->GetTypeAttr(attr.Put(ti))) || !attr) return;
+        members += long(attr->cFuncs) + attr->cVars + attr->cImplTypes;
+        if (members > kMemberBudget) {
+            t->cut = true;
+            return;
+        }
         if (attr->typekind == TKIND_ALIAS) Use(t, ti, attr->tdescAlias, false, true, 0);
         if (t->kind == TKIND_INTERFACE && attr->cImplTypes) {
             HREFTYPE href;
             if (SUCCEEDED(ti->GetRefTypeOfImplType(0, &href))) t->base = Ref(ti, href);
-            if (t->base == t) t->base = nullptr;
+            // Only an interface can be a base; a damaged library may name anything.
+            if (t->base == t || (t->base && t->base->kind != TKIND_INTERFACE && t->base->kind != TKIND_DISPATCH))
+                t->base = nullptr;
             t->baseMissing = !t->base;
             if (t->base) {
                 Want(t->base, kFull);
@@ -743,10 +804,10 @@ struct THeaderWriter::Impl {
                 for (SHORT p = 0; p < fd->cParams; ++p) Use(t, ti, fd->lprgelemdescParam[p].tdesc, false, false, 0);
             }
         }
+        if (t->kind == TKIND_DISPATCH || t->kind == TKIND_ENUM) return;
         for (UINT i = 0; i < attr->cVars; ++i) {
             VarDescPtr vd;
             if (FAILED(ti->GetVarDesc(i, vd.Put(ti))) || !vd) continue;
-            if (t->kind == TKIND_DISPATCH || t->kind == TKIND_ENUM) continue;
             Use(t, ti, vd->elemdescVar.tdesc, false, record, 0);
         }
     }
@@ -917,12 +978,19 @@ struct THeaderWriter::Impl {
             GuardClose(t, true);
             break;
         case TKIND_RECORD:
-        case TKIND_UNION:
+        case TKIND_UNION: {
+            const std::string decl = std::string("typedef ") + (t->kind == TKIND_RECORD ? "struct " : "union ") +
+                                     t->name + " " + t->name + ";\n";
+            // Where the platform declares a tag of the same kind only, the typedef names theirs.
+            if (t->guard && t->guardKind == (t->kind == TKIND_RECORD ? 'S' : 'U')) {
+                out += decl;
+                break;
+            }
             GuardOpen(t);
-            out += std::string("typedef ") + (t->kind == TKIND_RECORD ? "struct " : "union ") + t->name + " " +
-                   t->name + ";\n";
+            out += decl;
             GuardClose(t, true);
             break;
+        }
         default:
             break;
         }
@@ -1222,7 +1290,9 @@ struct THeaderWriter::Impl {
     void WriteInterface(Type* t) {
         const bool dispatch = t->kind == TKIND_DISPATCH;
         Banner(t, dispatch ? "dispatch interface" : "interface");
-        out += "#ifndef __" + t->name + "_INTERFACE_DEFINED__\n#define __" + t->name + "_INTERFACE_DEFINED__\n\n";
+        // The guard the platform's headers use for the same interface.
+        const std::string guard = "__" + t->name + (dispatch ? "_DISPINTERFACE_DEFINED__" : "_INTERFACE_DEFINED__");
+        out += "#ifndef " + guard + "\n#define " + guard + "\n\n";
         const std::string iid = global.Take((dispatch ? "DIID_" : "IID_") + t->name);
         out += "DEFINE_GUID(" + iid + ", " + GuidArgs(t->guid) + ");\n\n";
         const std::vector<Slot>& flat = Flat(t);
@@ -1274,7 +1344,7 @@ struct THeaderWriter::Impl {
             for (const auto& p : s.params) args += "," + p.second;
             out += "#define " + t->name + "_" + s.name + "(" + args + ") (This)->lpVtbl->" + s.name + "(" + args + ")\n";
         }
-        out += "#endif\n\n#endif\n\n#endif /* __" + t->name + "_INTERFACE_DEFINED__ */\n\n";
+        out += "#endif\n\n#endif\n\n#endif /* " + guard + " */\n\n";
         if (t->local && !dispatch) w->Layout.push_back(std::move(layout));
     }
 
@@ -1340,6 +1410,7 @@ struct THeaderWriter::Impl {
             if (name != original) Comment(name + " is " + original + " in the library");
             const char* g = PlatformGuard(name, 'E');
             if (!g) g = PlatformGuard(name, 'F');
+            if (!g) g = PlatformGuard(name, 'A');
             if (g) out += std::string("#ifndef ") + g + "\n";
             out += "static const " + type + " " + name + (array ? "[]" : "") + " = " + value + ";\n";
             if (g) out += "#endif\n";
@@ -1366,6 +1437,7 @@ struct THeaderWriter::Impl {
             if (name != original) Comment(name + ": " + original + " is taken by another declaration");
             // A function the platform's headers declare yields to their declaration.
             const char* g = PlatformGuard(name, 'F');
+            if (!g) g = PlatformGuard(name, 'A');
             if (g) out += std::string("#ifndef ") + g + "\n";
             out += s.ret + " " + (f.callconv == CC_CDECL ? "__cdecl" : "__stdcall") + " " + name +
                    ParamList(s, "", false, "    ") + ";\n";
@@ -1385,6 +1457,21 @@ struct THeaderWriter::Impl {
         t->state = 2;
         write(t);
     }
+
+    // False, with a comment in its place, once the header holds as many members as it may.
+    bool WithinBudget(Type* t) {
+        // An interface's Vtbl repeats its base's slots; the base is written first.
+        const long size = long(t->funcs) + t->vars + t->impls + (t->base ? long(t->base->flat.size()) : 0);
+        if (!t->cut && written + size <= kMemberBudget) {
+            written += size;
+            return true;
+        }
+        Comment(t->name + ": left out: the header holds " + std::to_string(kMemberBudget) +
+                " members already (0x800288C5)");
+        out += "\n";
+        return false;
+    }
+    long written = 0;
 
     void Write(const std::vector<Type*>& roots) {
         Collect(roots);
@@ -1430,25 +1517,28 @@ struct THeaderWriter::Impl {
         for (Type* t : all)
             if (t->want == kFull && !t->platform && t->kind == TKIND_ENUM) {
                 t->state = 2;
-                WriteEnum(t);
+                if (WithinBudget(t)) WriteEnum(t);
             }
         auto valueKind = [](Type* t) {
             return t->kind == TKIND_RECORD || t->kind == TKIND_UNION || t->kind == TKIND_ALIAS;
         };
         auto writeValue = [&](Type* t) {
+            if (!WithinBudget(t)) return;
             if (t->kind == TKIND_ALIAS) WriteAlias(t);
             else WriteRecord(t);
         };
         for (Type* t : all)
             if (t->want == kFull && !t->platform) Place(t, valueKind, writeValue, 0);
         auto ifaceKind = [](Type* t) { return t->kind == TKIND_INTERFACE || t->kind == TKIND_DISPATCH; };
-        auto writeIface = [&](Type* t) { WriteInterface(t); };
+        auto writeIface = [&](Type* t) {
+            if (WithinBudget(t)) WriteInterface(t);
+        };
         for (Type* t : all)
             if (t->want == kFull && !t->platform) Place(t, ifaceKind, writeIface, 0);
         for (Type* t : all)
-            if (t->want == kFull && !t->platform && t->kind == TKIND_COCLASS) WriteCoclass(t);
+            if (t->want == kFull && !t->platform && t->kind == TKIND_COCLASS && WithinBudget(t)) WriteCoclass(t);
         for (Type* t : all)
-            if (t->want == kFull && !t->platform && t->kind == TKIND_MODULE) WriteModule(t);
+            if (t->want == kFull && !t->platform && t->kind == TKIND_MODULE && WithinBudget(t)) WriteModule(t);
         for (auto& t : locals)
             if (!t->info || !t->write) {
                 char hr[16];

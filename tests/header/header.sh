@@ -4,7 +4,8 @@
 # layout program (every vtable slot, record field and size as the library gives them) compiles
 # with the compiler of the library's pointer size. With WIDL_CHECK=1 the Vtbl method order of
 # the fixtures' IDL sources is compared with widl's own header. JOBS=N runs N libraries at a
-# time. Prints one line per library that fails, then the counts per configuration.
+# time. Prints one line per library that fails, then the counts per configuration; failures
+# that limits.txt explains are listed but do not fail the test.
 set -u
 tlb=$1 layout=$2 work=$3
 shift 3
@@ -67,12 +68,20 @@ export -f one
 
 printf '%s\n' "$@" | xargs -P "${JOBS:-2}" -I{} bash -c 'one "$1"' _ {} >"$work/results.txt"
 grep '^FAIL' "$work/results.txt" | sort
+# A failure that limits.txt lists and explains does not fail the test.
+limits=$(dirname "$0")/limits.txt
 status=0
 for cfg in c-alone c++-alone c-system c++-system layout; do
   n=$(grep -c " $cfg=ok" "$work/results.txt")
-  t=$(grep -c '^RESULT' "$work/results.txt")
   echo "$cfg: $n of $# libraries"
-  [ "$n" -eq "$#" ] || status=1
+  while read -r line; do
+    lib=$(basename "$(awk '{print $2}' <<<"$line")")
+    if grep -q "^$lib $cfg " "$limits"; then
+      echo "  known: $lib $cfg: $(grep "^$lib $cfg " "$limits" | cut -d' ' -f3-)"
+    else
+      status=1
+    fi
+  done < <(grep '^RESULT' "$work/results.txt" | grep " $cfg=FAIL")
 done
 [ "$(grep -c '^RESULT' "$work/results.txt")" -eq "$#" ] || status=1
 

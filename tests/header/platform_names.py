@@ -3,7 +3,8 @@
 PREPROCESSED is `x86_64-w64-mingw32-gcc -E -x c` of a file including <windows.h> and <ole2.h>,
 DEFINES the same with -dM, NAMES every name the real libraries use, one per line (for example
 from `quibrel-tlb json`). Prints one line per name the platform's headers declare too: its kind
-(struct, union, enum: a tag only; type, enumerator, function, macro), the name, the guard of the declaring header, the header."""
+(struct, union, enum: a tag only; type, enumerator, function, macro, alias: a macro that
+renames the name to another of the platform), the name, the guard of the declaring header, the header."""
 import re, sys, os
 pre, dm, names = sys.argv[1], sys.argv[2], set(open(sys.argv[3]).read().split())
 tok = re.compile(r'"(?:\\.|[^"\\])*"|\'(?:\\.|[^\'\\])*\'|[A-Za-z_]\w*|\d[\w.]*|\S')
@@ -83,6 +84,10 @@ for line in open(dm):
     body = m.group(3).strip()
     if m.group(2) or not re.match(r'[A-Za-z_]\w*$|__MINGW_NAME_(AW|UAW)\(\w+\)$', body):
         kinds[m.group(1)] = ('macro', None)
+    elif m.group(1) not in kinds:
+        # Another name for a function or type (GetObject for GetObjectA): a declaration of the
+        # library under the name would declare the platform's.
+        kinds[m.group(1)] = ('alias', None)
 for name in sorted(kinds):
     k, f = kinds[name]
     print(k, name, (guard(f) if f else '') or '-', os.path.basename(f) if f else '')
