@@ -58,6 +58,59 @@ std::string LibKey(ITypeLib* lib) {
 
 bool IsPlatformMacro(const std::string& name);
 
+// A set of names: open addressing over one array, so that a lookup in a scope of tens of
+// thousands of names (a large library's constants) touches little memory.
+class NameSet {
+public:
+    bool Contains(std::string_view name) const { return Find(name, Hash(name)) != kEmpty; }
+    // False when the name is there already.
+    bool Insert(std::string_view name) {
+        if ((names_.size() + 1) * 2 > slots_.size()) Rehash(slots_.empty() ? 64 : slots_.size() * 2);
+        const std::uint64_t h = Hash(name);
+        std::size_t i = h & (slots_.size() - 1);
+        for (; slots_[i].index != kEmpty; i = (i + 1) & (slots_.size() - 1))
+            if (slots_[i].hash == h && names_[slots_[i].index] == name) return false;
+        slots_[i] = {h, std::uint32_t(names_.size())};
+        names_.emplace_back(name);
+        return true;
+    }
+    void Reserve(std::size_t count) {
+        std::size_t n = 64;
+        while (n < count * 2) n *= 2;
+        if (n > slots_.size()) Rehash(n);
+    }
+
+private:
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::uint32_t index = kEmpty;
+    };
+    static std::uint64_t Hash(std::string_view s) {
+        std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+        for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+        return h ^ (h >> 29);
+    }
+    std::uint32_t Find(std::string_view name, std::uint64_t h) const {
+        if (slots_.empty()) return kEmpty;
+        for (std::size_t i = h & (slots_.size() - 1); slots_[i].index != kEmpty; i = (i + 1) & (slots_.size() - 1))
+            if (slots_[i].hash == h && names_[slots_[i].index] == name) return slots_[i].index;
+        return kEmpty;
+    }
+    void Rehash(std::size_t size) {
+        std::vector<Slot> old(size);
+        old.swap(slots_);
+        for (const Slot& o : old) {
+            if (o.index == kEmpty) continue;
+            std::size_t i = o.hash & (slots_.size() - 1);
+            while (slots_[i].index != kEmpty) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = o;
+        }
+    }
+    std::vector<Slot> slots_;
+    std::vector<std::string> names_;
+};
+
 // Names in one C scope: the escaping rule's form of each name, with "_2", "_3"... added while
 // another item of the scope holds it.
 class UniqueNames {
@@ -66,18 +119,18 @@ public:
     // For a scope that will hold many names.
     void Expect(std::size_t count) {
         Grow();
-        used_.reserve(count);
+        used_.Reserve(count);
     }
     bool Has(const std::string& name) const {
         if (!big_) return std::find(small_.begin(), small_.end(), name) != small_.end();
-        return used_.count(name) != 0;
+        return used_.Contains(name);
     }
     // Also avoids the names of outer, when given.
     std::string Take(std::string_view original, const UniqueNames* outer = nullptr) {
         const std::string base = CleanIdentifier(original, NameDialect::C);
         // The usual case, a name nobody holds, costs one lookup.
         if (big_ && !(outer && outer->Has(base)) && !IsPlatformMacro(base)) {
-            if (used_.insert(base).second) return base;
+            if (used_.Insert(base)) return base;
         }
         std::string name = base;
         if (Taken(name, outer)) {
@@ -101,12 +154,12 @@ private:
             return;
         }
         Grow();
-        used_.insert(name);
+        used_.Insert(name);
     }
     void Grow() {
         if (big_) return;
         big_ = true;
-        used_.insert(small_.begin(), small_.end());
+        for (const std::string& n : small_) used_.Insert(n);
         small_.clear();
     }
     bool big_ = false;
@@ -114,7 +167,7 @@ private:
     bool Taken(const std::string& name, const UniqueNames* outer) const {
         return Has(name) || (outer && outer->Has(name)) || IsPlatformMacro(name);
     }
-    std::unordered_set<std::string> used_;
+    NameSet used_;
     std::unordered_map<std::string, unsigned> next_;
 };
 
@@ -1205,7 +1258,10 @@ struct THeaderWriter::Impl {
         if (t->flatBusy || depth > kMaxChain) return none;
         t->flatBusy = true;
         if (t->platform || t->kind == TKIND_DISPATCH) {
-            t->flat = PlatformSlots(t->name != "IUnknown", ptr);
+            const bool dispatch = t->name != "IUnknown";
+            std::vector<Slot>& cached = platformSlots[dispatch];
+            if (cached.empty()) cached = PlatformSlots(dispatch, ptr);
+            t->flat = cached;
             t->inherited = t->flat.size();
             if (t->name == "IUnknown" || t->name == "IDispatch") t->inherited = 0;
         } else if (t->kind == TKIND_INTERFACE) {
@@ -1286,6 +1342,7 @@ struct THeaderWriter::Impl {
         return c;
     }
     std::unordered_set<std::string> qualify;  // names of the library's types written
+    std::vector<Slot> platformSlots[2];         // IUnknown's and IDispatch's
 
     void WriteInterface(Type* t) {
         const bool dispatch = t->kind == TKIND_DISPATCH;

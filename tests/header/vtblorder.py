@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""vtblorder.py WIDL_HEADER OUR_HEADER: every ...Vtbl struct both headers define lists the
-same methods in the same order (slots the library leaves empty, "reserved_slotN", aside).
-Exits 1 and names the first difference; also when no Vtbl is shared."""
+"""vtblorder.py WIDL_HEADER OUR_HEADER: every ...Vtbl struct of our header is one widl's header
+defines too, with the same methods in the same order. Exits 1 and names the first difference;
+also when no Vtbl is shared."""
 import re
 import sys
 
@@ -16,6 +16,10 @@ def vtbls(path):
 
 theirs, ours = vtbls(sys.argv[1]), vtbls(sys.argv[2])
 shared = sorted(set(theirs) & set(ours) - {'IUnknownVtbl', 'IDispatchVtbl'})
+missing = sorted(set(ours) - set(theirs))
+if missing:
+    print(f'not in {sys.argv[1]}: {" ".join(missing)}')
+    sys.exit(1)
 if not shared:
     print(f'no Vtbl in both {sys.argv[1]} and {sys.argv[2]}')
     sys.exit(1)
