@@ -1484,8 +1484,10 @@ struct THeaderWriter::Impl {
             BStr entry, dll;
             WORD ordinal = 0;
             std::string where;
-            if (SUCCEEDED(ti->GetDllEntry(f.memid, f.invkind, dll.Put(), entry.Put(), &ordinal))) {
-                where = "from " + dll.Utf8() + (entry.IsNull() ? ", ordinal " + std::to_string(ordinal) : ", entry " + entry.Utf8());
+            if (SUCCEEDED(ti->GetDllEntry(f.memid, f.invkind, dll.Put(), entry.Put(), &ordinal)) && !dll.View().empty()) {
+                where = "from " + dll.Utf8();
+                if (!entry.IsNull()) where += ", entry " + entry.Utf8();
+                else if (ordinal) where += ", ordinal " + std::to_string(ordinal);
             }
             std::string original = s.name;
             const std::string name = global.Take(s.name);
