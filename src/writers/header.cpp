@@ -89,7 +89,12 @@ private:
     static std::uint64_t Hash(std::string_view s) {
         std::uint64_t h = 14695981039346656037ull;  // FNV-1a
         for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-        return h ^ (h >> 29);
+        // Mixed so that the low bits, which pick the slot, depend on every byte.
+        h ^= h >> 33;
+        h *= 0xFF51AFD7ED558CCDull;
+        h ^= h >> 33;
+        h *= 0xC4CEB9FE1A85EC53ull;
+        return h ^ (h >> 33);
     }
     std::uint32_t Find(std::string_view name, std::uint64_t h) const {
         if (slots_.empty()) return kEmpty;
