@@ -1432,7 +1432,11 @@ struct THeaderWriter::Impl {
         }
         if (ids.empty()) return;
         out += "/* The member ids of " + t->name + " */\nenum\n{\n";
-        for (const auto& [name, id] : ids) out += "    " + name + " = " + Signed32(id) + ",\n";
+        for (const auto& [name, id] : ids) {
+            out += "    " + name + " = " + Signed32(id) + ",";
+            if (id < 0) out += " /* " + Hex(std::uint32_t(id), 8) + " */";
+            out += "\n";
+        }
         out += "};\n\n";
     }
 
