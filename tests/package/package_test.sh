@@ -105,7 +105,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     complete_line quibrel-tlb idl Sample.tlb DDrawingEvents D
     complete_line quibrel-tlb json Sample.tlb --' _ "$root/usr/share/bash-completion/completions/quibrel-tlb")
   mapfile -t lines <<<"$completions"
-  for command in describe dump find idl json register unregister registered template walk; do
+  for command in describe dump find header idl json register unregister registered template walk; do
     [[ " ${lines[0]} " == *" $command "* ]] || fail "completion lacks the command $command: ${lines[0]}"
   done
   [ "${lines[1]}" = "--class --events --line-numbers --output --help" ] || fail "completion of options: ${lines[1]}"
