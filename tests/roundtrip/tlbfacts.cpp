@@ -58,7 +58,7 @@ std::string Text(const std::string& t) {
     }
     return o;
 }
-// Lines of the type being printed; with type-order ignored, types are printed sorted by name.
+// Lines of the type being gathered (printed once every type is read).
 std::vector<std::string>* g_out = nullptr;
 
 
@@ -177,6 +177,36 @@ bool DerivesFromDispatch(ITypeInfo* ti, int depth = 0) {
     return DerivesFromDispatch(base.Get(), depth + 1);
 }
 
+// Whether a type holds a VARIANT by value (in itself, an array, or a record or alias it holds).
+bool HoldsVariant(ITypeInfo* ti, int depth = 0);
+bool HoldsVariant(ITypeInfo* owner, const TYPEDESC& t, int depth) {
+    if (depth > 16) return false;
+    if (t.vt == VT_VARIANT) return true;
+    if (t.vt == VT_CARRAY && t.lpadesc) return HoldsVariant(owner, t.lpadesc->tdescElem, depth + 1);
+    if (t.vt != VT_USERDEFINED) return false;
+    ComPtr<ITypeInfo> r;
+    return SUCCEEDED(owner->GetRefTypeInfo(t.hreftype, r.Put())) && r && HoldsVariant(r.Get(), depth + 1);
+}
+bool HoldsVariant(ITypeInfo* ti, int depth) {
+    TypeAttrPtr a;
+    if (depth > 16 || FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) return false;
+    if (a->typekind == TKIND_ALIAS) return HoldsVariant(ti, a->tdescAlias, depth + 1);
+    if (a->typekind != TKIND_RECORD && a->typekind != TKIND_UNION) return false;
+    for (UINT i = 0; i < a->cVars; ++i) {
+        VarDescPtr v;
+        if (SUCCEEDED(ti->GetVarDesc(i, v.Put(ti))) && v && HoldsVariant(ti, v->elemdescVar.tdesc, depth + 1)) return true;
+    }
+    return false;
+}
+
+// Whether the layout of a record, union or alias (size, alignment, field offsets) is left out:
+// those holding a VARIANT under variant-layout, the others under record-layout.
+bool LayoutIgnored(ITypeInfo* ti, TYPEKIND kind) {
+    if (kind != TKIND_RECORD && kind != TKIND_UNION && kind != TKIND_ALIAS) return false;
+    if (!Ignored("record-layout") && !Ignored("variant-layout")) return false;
+    return Ignored(HoldsVariant(ti) ? "variant-layout" : "record-layout");
+}
+
 void Facts(ITypeInfo* ti, const std::string& prefix) {
     TypeAttrPtr a;
     if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) {
@@ -185,11 +215,12 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
     }
     ComPtr<ITypeInfo2> t2;
     ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
+    const bool layoutIgnored = LayoutIgnored(ti, a->typekind);
     std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + GuidToString(a->guid) +
                     " ver=" + std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum) +
-                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + ((a->typekind == TKIND_RECORD || a->typekind == TKIND_UNION) && Ignored("record-layout")
+                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + (a->typekind != TKIND_ALIAS && layoutIgnored
                                     ? std::string("?") : std::to_string(a->cbSizeInstance)) +
-                    " align=" + ((a->typekind == TKIND_RECORD || a->typekind == TKIND_UNION || a->typekind == TKIND_ALIAS) && Ignored("record-layout")
+                    " align=" + (layoutIgnored
                                      ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + std::to_string(a->cbSizeVft) +
                     " funcs=" + (a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL) && Ignored("dispatch-reference")
                                      ? std::string("?") : std::to_string(a->cFuncs)) +
@@ -261,7 +292,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
                         " vk=" + std::to_string(v->varkind) + " flags=" + Hex(v->wVarFlags) +
                         " type=" + Type(ti, v->elemdescVar.tdesc);
         if (v->varkind == VAR_CONST && v->lpvarValue) l += " value=" + Value(*v->lpvarValue);
-        else if (v->varkind != VAR_CONST && !(Ignored("record-layout") && a->typekind != TKIND_DISPATCH))
+        else if (v->varkind != VAR_CONST && !layoutIgnored)
             l += " oinst=" + std::to_string(v->oInst);
         if (a->typekind == TKIND_MODULE && Ignored("module-constants")) continue;
         Doc(ti, v->memid, &l);
@@ -349,19 +380,29 @@ int main(int argc, char** argv) {
             std::printf("import%u %s %u.%u %08X %s\n", i, GuidToString(g).c_str(), ma, mi, unsigned(lc), rec.Utf8().c_str());
         }
     }
+    // Every type's lines are gathered first, so that the differences left out by --ignore drop
+    // whole types whether or not the order of types is compared as well.
+    struct TypeLines {
+        std::string name;
+        std::size_t prefix;  // length of the line prefix naming the type
+        std::vector<std::string> lines;
+    };
     const UINT count = lib->GetTypeInfoCount();
-    std::multimap<std::string, std::vector<std::string>> sorted;
+    std::vector<TypeLines> types;
     for (UINT i = 0; i < count; ++i) {
         ComPtr<ITypeInfo> ti;
-        std::vector<std::string> lines;
-        if (Ignored("type-order")) g_out = &lines;
-        std::string prefix = "type" + std::to_string(i);
+        TypeLines t;
+        g_out = &t.lines;
         BStr typeName;
         if (FAILED(lib->GetTypeInfo(i, ti.Put())) || !ti) {
-            Emit(prefix + " unreadable");
+            t.name = "?";
+            t.prefix = 5;
+            Emit("type? unreadable");
         } else {
             ti->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
-            if (Ignored("type-order")) prefix = "type:" + typeName.Utf8();
+            t.name = typeName.Utf8();
+            const std::string prefix = "type:" + t.name;
+            t.prefix = prefix.size();
             Facts(ti.Get(), prefix);
             HREFTYPE twin;
             ComPtr<ITypeInfo> side;
@@ -369,20 +410,52 @@ int main(int argc, char** argv) {
                 Facts(side.Get(), prefix + ".iface");
         }
         g_out = nullptr;
-        if (Ignored("type-order")) sorted.emplace(typeName.Utf8(), std::move(lines));
+        types.push_back(std::move(t));
     }
-    const std::vector<std::string>* previous = nullptr;
-    for (const auto& [name, lines] : sorted) {
-        if (Ignored("alias-duplicates") && previous && *previous == lines && !lines.empty() &&
-            lines[0].find(" kind=6 ") != std::string::npos)
+    // Types left out: widl's second copy of an alias, modules that only held constants, local
+    // copies of imported types.
+    std::set<std::string> aliasesSeen;
+    std::vector<const TypeLines*> kept;
+    for (const TypeLines& t : types) {
+        const std::string& head = t.lines.empty() ? std::string() : t.lines[0];
+        if (Ignored("alias-duplicates") && head.find(" kind=6 ") != std::string::npos) {
+            std::string body;
+            for (const std::string& l : t.lines) body += l.substr(t.prefix) + "\n";
+            if (!aliasesSeen.insert(t.name + body).second) continue;
+        }
+        if (Ignored("module-constants") && head.find(" kind=2 ") != std::string::npos &&
+            head.find(" funcs=0 ") != std::string::npos)
             continue;
-        if (Ignored("module-constants") && !lines.empty() && lines[0].find(" kind=2 ") != std::string::npos &&
-            lines[0].find(" funcs=0 ") != std::string::npos)
-            continue;
-        if (Ignored("coclass-imports") && g_rebuilt && g_importedNames.count(name)) continue;
-        if (Ignored("imported-names") && g_importedNames.count(name)) continue;
-        for (const std::string& l : lines) std::printf("%s\n", l.c_str());
-        previous = &lines;
+        if (Ignored("coclass-imports") && g_rebuilt && g_importedNames.count(t.name)) continue;
+        if (Ignored("imported-names") && g_importedNames.count(t.name)) continue;
+        kept.push_back(&t);
+    }
+    // With type-hoisting ignored every type is compared sorted by name (in their order where
+    // names repeat); with type-order ignored the interfaces (kinds 3 and 4) are, apart from the
+    // other types, which keep their order.
+    auto byName = [](const TypeLines* a, const TypeLines* b) { return a->name < b->name; };
+    auto print = [](const std::vector<const TypeLines*>& group, const char* numbered) {
+        for (std::size_t k = 0; k < group.size(); ++k) {
+            const std::string number = numbered ? numbered + std::to_string(k) : std::string();
+            for (const std::string& l : group[k]->lines)
+                std::printf("%s\n", (numbered ? number + l.substr(group[k]->prefix) : l).c_str());
+        }
+    };
+    if (Ignored("type-hoisting")) {
+        std::stable_sort(kept.begin(), kept.end(), byName);
+        print(kept, nullptr);
+    } else if (Ignored("type-order")) {
+        std::vector<const TypeLines*> interfaces, others;
+        for (const TypeLines* t : kept) {
+            const std::string& head = t->lines.empty() ? std::string() : t->lines[0];
+            const bool isInterface = head.find(" kind=3 ") != std::string::npos || head.find(" kind=4 ") != std::string::npos;
+            (isInterface ? interfaces : others).push_back(t);
+        }
+        std::stable_sort(interfaces.begin(), interfaces.end(), byName);
+        print(others, "type");
+        print(interfaces, nullptr);
+    } else {
+        print(kept, "type");
     }
     return 0;
 }
