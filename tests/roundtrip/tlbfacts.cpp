@@ -218,7 +218,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
     const bool layoutIgnored = LayoutIgnored(ti, a->typekind);
     std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + GuidToString(a->guid) +
                     " ver=" + std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum) +
-                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + (a->typekind != TKIND_ALIAS && layoutIgnored
+                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + (layoutIgnored
                                     ? std::string("?") : std::to_string(a->cbSizeInstance)) +
                     " align=" + (layoutIgnored
                                      ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + std::to_string(a->cbSizeVft) +
@@ -276,7 +276,9 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
                              " name=" + (UINT(p) + 1 < got ? Named(BstrToUtf8(names[p + 1])) : std::string("-")) +
                              " flags=" + Hex(e.paramdesc.wParamFlags) + " type=" + Type(ti, e.tdesc);
             if ((e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex)
-                pl += " default=" + Value(e.paramdesc.pparamdescex->varDefaultValue, true);
+                pl += " default=" + (e.tdesc.vt == VT_USERDEFINED && Ignored("alias-defaults")
+                                         ? std::string("?")
+                                         : Value(e.paramdesc.pparamdescex->varDefaultValue, true));
             if (t2) pl += Cust([&](CUSTDATA* c) { return t2->GetAllParamCustData(i, UINT(p), c); });
             Emit(pl);
         }
@@ -354,7 +356,7 @@ int main(int argc, char** argv) {
     if (Ignored("library-guid-byte")) libGuid.replace(libGuid.size() - 3, 2, "??");
     std::string s = "library guid=" + libGuid + " ver=" + std::to_string(la->wMajorVerNum) + "." +
                     std::to_string(la->wMinorVerNum) + " lcid=" + Hex(la->lcid) + " sys=" + std::to_string(la->syskind) +
-                    " flags=" + Hex(la->wLibFlags) + " name=" + name.Utf8() + " doc=\"" + Text(doc.Utf8()) +
+                    " flags=" + Hex(la->wLibFlags & ~(Ignored("disk-image-flag") ? LIBFLAG_FHASDISKIMAGE : 0)) + " name=" + name.Utf8() + " doc=\"" + Text(doc.Utf8()) +
                     "\" file=\"" + Text(file.Utf8()) + "\" hc=" + Hex(ctx) + " hsc=" + Hex(sctx);
     if (l2) s += Cust([&](CUSTDATA* c) { return l2->GetAllCustData(c); });
     std::printf("%s\n", s.c_str());
@@ -430,9 +432,10 @@ int main(int argc, char** argv) {
         if (Ignored("imported-names") && g_importedNames.count(t.name)) continue;
         kept.push_back(&t);
     }
-    // With type-hoisting ignored every type is compared sorted by name (in their order where
-    // names repeat); with type-order ignored the interfaces (kinds 3 and 4) are, apart from the
-    // other types, which keep their order.
+    // With type-order or type-hoisting ignored, interfaces (kinds 3 and 4) and the other types
+    // are compared apart: interfaces sorted by name (in their order where names repeat) under
+    // type-order, the other types so under type-hoisting, each group else in its order.
+    const bool order = Ignored("type-order"), hoisting = Ignored("type-hoisting");
     auto byName = [](const TypeLines* a, const TypeLines* b) { return a->name < b->name; };
     auto print = [](const std::vector<const TypeLines*>& group, const char* numbered) {
         for (std::size_t k = 0; k < group.size(); ++k) {
@@ -441,21 +444,19 @@ int main(int argc, char** argv) {
                 std::printf("%s\n", (numbered ? number + l.substr(group[k]->prefix) : l).c_str());
         }
     };
-    if (Ignored("type-hoisting")) {
-        std::stable_sort(kept.begin(), kept.end(), byName);
-        print(kept, nullptr);
-    } else if (Ignored("type-order")) {
+    if (!order && !hoisting) {
+        print(kept, "type");
+    } else {
         std::vector<const TypeLines*> interfaces, others;
         for (const TypeLines* t : kept) {
             const std::string& head = t->lines.empty() ? std::string() : t->lines[0];
             const bool isInterface = head.find(" kind=3 ") != std::string::npos || head.find(" kind=4 ") != std::string::npos;
             (isInterface ? interfaces : others).push_back(t);
         }
-        std::stable_sort(interfaces.begin(), interfaces.end(), byName);
-        print(others, "type");
-        print(interfaces, nullptr);
-    } else {
-        print(kept, "type");
+        if (hoisting) std::stable_sort(others.begin(), others.end(), byName);
+        if (order) std::stable_sort(interfaces.begin(), interfaces.end(), byName);
+        print(others, hoisting ? nullptr : "type");
+        print(interfaces, order ? nullptr : "interface");
     }
     return 0;
 }
