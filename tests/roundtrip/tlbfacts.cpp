@@ -21,6 +21,7 @@ namespace {
 std::set<std::string> g_ignore;
 bool Ignored(const char* name) { return g_ignore.count(name) != 0; }
 std::string g_libName;
+const std::string kStdoleGuid = "{00020430-0000-0000-C000-000000000046}";
 bool g_rebuilt = false;                  // the library compiled from our IDL
 std::set<std::string> g_importedNames;   // types of the imported libraries
 
@@ -216,9 +217,12 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
     ComPtr<ITypeInfo2> t2;
     ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
     const bool layoutIgnored = LayoutIgnored(ti, a->typekind);
-    std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + GuidToString(a->guid) +
+    BStr ownName;
+    ti->GetDocumentation(MEMBERID_NIL, ownName.Put(), nullptr, nullptr, nullptr);
+    const bool guidIgnored = Ignored("implicit-stdole") && ownName.Utf8() == "IDispatch";
+    std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + (guidIgnored ? std::string("?") : GuidToString(a->guid)) +
                     " ver=" + std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum) +
-                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + (layoutIgnored
+                    " flags=" + Hex(a->wTypeFlags & ~(guidIgnored ? TYPEFLAG_FDISPATCHABLE : 0)) + " lcid=" + Hex(a->lcid) + " size=" + (layoutIgnored
                                     ? std::string("?") : std::to_string(a->cbSizeInstance)) +
                     " align=" + (layoutIgnored
                                      ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + std::to_string(a->cbSizeVft) +
@@ -264,7 +268,8 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
             BStr dll, entry;
             WORD ord = 0;
             ti->GetDllEntry(f->memid, f->invkind, dll.Put(), entry.Put(), &ord);
-            l += " dll=" + dll.Utf8() + " entry=" + (entry.IsNull() ? "#" + std::to_string(ord) : entry.Utf8());
+            l += " dll=" + dll.Utf8() + " entry=" +
+                 (entry.IsNull() ? "#" + std::to_string(ord) : Ignored("entry-names") ? std::string("?") : entry.Utf8());
         }
         BSTR names[260] = {};
         UINT got = 0;
@@ -373,13 +378,15 @@ int main(int argc, char** argv) {
                 if (SUCCEEDED(other->GetDocumentation(INT(k), n.Put(), nullptr, nullptr, nullptr))) g_importedNames.insert(n.Utf8());
             }
         }
+        UINT shown = 0;
         for (UINT i = 0; i < imports->GetImportCount(); ++i) {
             GUID g{};
             WORD ma = 0, mi = 0;
             LCID lc = 0;
             BStr rec;
             imports->GetImport(i, &g, &ma, &mi, &lc, rec.Put(), nullptr);
-            std::printf("import%u %s %u.%u %08X %s\n", i, GuidToString(g).c_str(), ma, mi, unsigned(lc), rec.Utf8().c_str());
+            if (Ignored("implicit-stdole") && GuidToString(g) == kStdoleGuid) continue;
+            std::printf("import%u %s %u.%u %08X %s\n", shown++, GuidToString(g).c_str(), ma, mi, unsigned(lc), rec.Utf8().c_str());
         }
     }
     // Every type's lines are gathered first, so that the differences left out by --ignore drop
