@@ -386,7 +386,8 @@ int main(int argc, char** argv) {
             BStr rec;
             imports->GetImport(i, &g, &ma, &mi, &lc, rec.Put(), nullptr);
             if (Ignored("implicit-stdole") && GuidToString(g) == kStdoleGuid) continue;
-            std::printf("import%u %s %u.%u %08X %s\n", shown++, GuidToString(g).c_str(), ma, mi, unsigned(lc), rec.Utf8().c_str());
+            const std::string locale = Ignored("import-lcid") ? std::string("?") : Hex(lc);
+            std::printf("import%u %s %u.%u %s %s\n", shown++, GuidToString(g).c_str(), ma, mi, locale.c_str(), rec.Utf8().c_str());
         }
     }
     // Every type's lines are gathered first, so that the differences left out by --ignore drop
