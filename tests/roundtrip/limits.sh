@@ -18,7 +18,7 @@
 # the others; exits 1 when any entry is unproven (or has no case).
 set -u
 widl=$1; facts=$2; limits=$3; work=$4
-rm -rf "$work"; mkdir -p "$work"
+mkdir -p "$work"
 
 status=0
 kind=""; name=""; regex=""; writer=""; shows=(); refused=""; has_case=0
@@ -80,7 +80,7 @@ while IFS= read -r line || [ -n "$line" ]; do
       prove
       read -r kind name regex <<<"$line"
       writer=""; shows=(); refused=""; has_case=0
-      mkdir -p "$work/$name" ;;
+      rm -rf "${work:?}/$name"; mkdir -p "$work/$name" ;;
     [[:space:]]*[![:space:]]*)
       [ -n "$name" ] || continue
       read -r key rest <<<"$line"
