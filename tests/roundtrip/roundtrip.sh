@@ -108,10 +108,16 @@ one() {
     cmp -s <("$facts" "$file" --ignore "${ign:-none}" 2>/dev/null) \
            <("$facts" "$dir/rebuilt.tlb" --rebuilt --ignore "${ign:-none}" 2>/dev/null)
   }
-  # Which limits it needs: those without which a difference shows (all others ignored).
-  local needed="" name
+  # Which limits it needs: those without which a difference shows (all others ignored), from
+  # one run of tlbfacts a side that prints the facts so for each limit in turn.
+  local needed="" name side
+  for side in orig rebuilt; do
+    mkdir -p "$dir/each.$side"
+    if [ "$side" = orig ]; then "$facts" "$file" --ignore-each "$all"; else "$facts" "$dir/rebuilt.tlb" --rebuilt --ignore-each "$all"; fi \
+      2>/dev/null | awk -v d="$dir/each.$side" '/^=== /{ close(f); f = d "/" $2; printf "" > f; next } { print > f }'
+  done
   for name in ${all//,/ }; do
-    same "$(echo " ${all//,/ } " | sed "s/ $name / /")" || needed="$needed $name"
+    cmp -s "$dir/each.orig/$name" "$dir/each.rebuilt/$name" || needed="$needed $name"
   done
   # Those must explain it together. Where they do not, limits overlap (each hides a difference
   # another hides too): the first that explains the rest is charged, our writer's choices

@@ -1,10 +1,11 @@
-// tlbfacts FILE [--ignore NAME,...] | tlbfacts FILE --imports: every field the type-library service gives for a library,
+// tlbfacts FILE [--ignore NAME,...] | tlbfacts FILE --ignore-each NAME,... | tlbfacts FILE --imports: every field the type-library service gives for a library,
 // one fact a line, for comparing a library with the one its IDL compiles to. Fields `dump`
 // prints are here too, with help contexts, custom data, vtable offsets, default values,
 // calling conventions, record sizes and module entries besides.
 //
 // --ignore leaves out what an IDL compiler is known not to reproduce (see limits.txt); each
-// name is one such difference.
+// name is one such difference. --ignore-each prints, for each name, a section "=== NAME" with
+// all the names ignored but that one (one load for what would be a run per name).
 #include "platform/oleauto/comptr.h"
 
 #include <cinttypes>
@@ -310,46 +311,11 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: tlbfacts FILE [--ignore NAME,...]\n");
-        return 2;
-    }
-    bool importsOnly = false;
-    for (int i = 2; i < argc; i += 2) {
-        if (std::string(argv[i]) == "--rebuilt") {
-            g_rebuilt = true;
-            --i;
-            continue;
-        }
-        if (std::string(argv[i]) == "--imports") {
-            importsOnly = true;
-            --i;
-            continue;
-        }
-        if (std::string(argv[i]) != "--ignore" || i + 1 >= argc) return 2;
-        std::stringstream in(argv[i + 1]);
-        for (std::string n; std::getline(in, n, ',');) g_ignore.insert(n);
-    }
-    ComPtr<ITypeLib> lib;
-    HRESULT hr = LoadTypeLib(Utf8ToUtf16(argv[1]).c_str(), lib.Put());
-    if (FAILED(hr) || !lib) {
-        std::fprintf(stderr, "error 0x%08X\n", unsigned(hr));
-        return 1;
-    }
-    if (importsOnly) {
-        // The imported libraries: the recorded name and where it was found, tab-separated.
-        ComPtr<ITypeLibImports> imports;
-        if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))))
-            for (UINT i = 0; i < imports->GetImportCount(); ++i) {
-                BStr rec, path;
-                imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, rec.Put(), path.Put());
-                std::printf("%s\t%s\n", rec.Utf8().c_str(), path.Utf8().c_str());
-            }
-        return 0;
-    }
+// Every fact of the library, as --ignore leaves them.
+static void PrintFacts(ITypeLib* lib) {
+    g_importedNames.clear();
     LibAttrPtr la;
-    lib->GetLibAttr(la.Put(lib.Get()));
+    lib->GetLibAttr(la.Put(lib));
     BStr name, doc, file;
     DWORD ctx = 0, sctx = 0;
     lib->GetDocumentation(-1, name.Put(), doc.Put(), &ctx, file.Put());
@@ -465,6 +431,60 @@ int main(int argc, char** argv) {
         if (order) std::stable_sort(interfaces.begin(), interfaces.end(), byName);
         print(others, hoisting ? nullptr : "type");
         print(interfaces, order ? nullptr : "interface");
+    }
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tlbfacts FILE [--ignore NAME,...]\n");
+        return 2;
+    }
+    bool importsOnly = false;
+    std::vector<std::string> each;  // --ignore-each
+    for (int i = 2; i < argc; i += 2) {
+        if (std::string(argv[i]) == "--rebuilt") {
+            g_rebuilt = true;
+            --i;
+            continue;
+        }
+        if (std::string(argv[i]) == "--imports") {
+            importsOnly = true;
+            --i;
+            continue;
+        }
+        if ((std::string(argv[i]) != "--ignore" && std::string(argv[i]) != "--ignore-each") || i + 1 >= argc) return 2;
+        std::stringstream in(argv[i + 1]);
+        for (std::string n; std::getline(in, n, ',');)
+            if (std::string(argv[i]) == "--ignore") g_ignore.insert(n);
+            else each.push_back(n);
+    }
+    ComPtr<ITypeLib> lib;
+    HRESULT hr = LoadTypeLib(Utf8ToUtf16(argv[1]).c_str(), lib.Put());
+    if (FAILED(hr) || !lib) {
+        std::fprintf(stderr, "error 0x%08X\n", unsigned(hr));
+        return 1;
+    }
+    if (importsOnly) {
+        // The imported libraries: the recorded name and where it was found, tab-separated.
+        ComPtr<ITypeLibImports> imports;
+        if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))))
+            for (UINT i = 0; i < imports->GetImportCount(); ++i) {
+                BStr rec, path;
+                imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, rec.Put(), path.Put());
+                std::printf("%s\t%s\n", rec.Utf8().c_str(), path.Utf8().c_str());
+            }
+        return 0;
+    }
+    if (each.empty()) {
+        PrintFacts(lib.Get());
+        return 0;
+    }
+    // One section per name: every listed name ignored but that one.
+    for (const std::string& name : each) {
+        g_ignore = std::set<std::string>(each.begin(), each.end());
+        g_ignore.erase(name);
+        std::printf("=== %s\n", name.c_str());
+        PrintFacts(lib.Get());
     }
     return 0;
 }
