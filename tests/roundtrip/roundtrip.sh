@@ -10,10 +10,13 @@
 # LIMITS lists what widl is known not to reproduce or to refuse, each explained there:
 #   reject NAME REGEX   widl refuses IDL we wrote, with an error line matching REGEX
 #   ignore NAME         a difference tlbfacts --ignore NAME leaves out
-# A library is "identical" when nothing differs but widl's own stamp, "limited" when it differs only by listed
-# limits (reported by name), and a failure otherwise. Libraries named in pending.txt (beside
-# this script) differ in ways not explained yet: they are reported, not failed. Exits 1 on
-# any other failure.
+# Only limits that limits.sh proves by their minimal cases are applied; an unproven one fails
+# the run. A library is "identical" when nothing differs but widl's own stamp, "limited" when
+# it differs only by listed limits, and a failure otherwise. The limits a library needs are
+# those without which a difference shows (each left out of the ignored ones in turn); entries
+# marked "writer" are differences of our writer, tolerated and counted apart. Libraries named
+# in pending.txt (beside this script) differ in ways not explained yet: they are reported, not
+# failed. Ends with a table: each limit, the libraries it explains. Exits 1 on any failure.
 # JOBS (default 2) libraries are compared at a time; LIBDIRS (colon-separated) are folders
 # where widl looks for imported libraries after the library's own.
 set -u
@@ -27,6 +30,16 @@ export QUIBREL_REGISTRY_DIR="$scratch"
 export WINEPREFIX="$scratch/no-wine"
 jobs=${JOBS:-2}
 start=$(date +%s)
+here=$(cd "$(dirname "$0")" && pwd)
+
+# The limits proven by their minimal cases; only those are applied.
+bash "$here/limits.sh" "$widl" "$facts" "$limits" "$work/limit-cases" >"$work/limits.proven"
+unproven=$(grep '^unproven ' "$work/limits.proven")
+export PROVEN_IGNORE PROVEN_REJECT
+PROVEN_IGNORE=$(awk '$1 == "proven" && $2 == "ignore" {print $3}' "$work/limits.proven" | paste -sd, -)
+PROVEN_REJECT=" $(awk '$1 == "proven" && $2 == "reject" {print $3}' "$work/limits.proven" | tr '\n' ' ') "
+export WRITER_LIMITS
+WRITER_LIMITS=" $(awk '$1 == "proven" && $4 == "writer" {print $3}' "$work/limits.proven" | tr '\n' ' ') "
 
 one() {
   local file=$1 tlb=$2 facts=$3 widl=$4 limits=$5 work=$6
@@ -69,7 +82,7 @@ one() {
   if ! (cd "$dir" && "$widl" --nostdinc -t $arch -L "$dir" -L "$libdir" "${extra[@]}" -o rebuilt.tlb lib.idl) >"$dir/widl.out" 2>&1; then
     local err; err=$(grep -m1 -E "error" "$dir/widl.out" || head -n1 "$dir/widl.out")
     while read -r kind name regex; do
-      [ "$kind" = reject ] || continue
+      [ "$kind" = reject ] && [[ "$PROVEN_REJECT" == *" $name "* ]] || continue
       if echo "$err" | grep -qE -- "$regex"; then
         echo "rejected $base $name: $err" >"$result"; return
       fi
@@ -82,22 +95,45 @@ one() {
   if cmp -s "$dir/orig.dump" "$dir/rebuilt.dump" && cmp -s "$dir/orig.facts" "$dir/rebuilt.facts"; then
     echo "identical $base" >"$result"; return
   fi
-  local all; all=$(grep -E '^ignore ' "$limits" | awk '{print $2}' | paste -sd, -)
+  local all=$PROVEN_IGNORE
   "$facts" "$file" --ignore "$all" >"$dir/orig.lim" 2>/dev/null
   "$facts" "$dir/rebuilt.tlb" --rebuilt --ignore "$all" >"$dir/rebuilt.lim" 2>/dev/null
   if ! cmp -s "$dir/orig.lim" "$dir/rebuilt.lim"; then
     diff "$dir/orig.lim" "$dir/rebuilt.lim" >"$dir/diff"
     echo "fail $base differs: $(grep -m1 '^[<>]' "$dir/diff")" >"$result"; return
   fi
-  # Which limits it needs: those without which a difference shows.
-  local needed=""
-  for name in ${all//,/ }; do
-    local others; others=$(echo ",$all," | sed "s/,$name,/,/; s/^,//; s/,$//")
-    if ! cmp -s <("$facts" "$file" --ignore "${others:-none}" 2>/dev/null) \
-                <("$facts" "$dir/rebuilt.tlb" --rebuilt --ignore "${others:-none}" 2>/dev/null); then
-      needed="$needed $name"
-    fi
+  # Whether the two compare the same with the limits named in $1 (space-separated) ignored.
+  same() {
+    local ign=${1# }; ign=${ign// /,}
+    cmp -s <("$facts" "$file" --ignore "${ign:-none}" 2>/dev/null) \
+           <("$facts" "$dir/rebuilt.tlb" --rebuilt --ignore "${ign:-none}" 2>/dev/null)
+  }
+  # Which limits it needs: those without which a difference shows (all others ignored), from
+  # one run of tlbfacts a side that prints the facts so for each limit in turn.
+  local needed="" name side
+  for side in orig rebuilt; do
+    mkdir -p "$dir/each.$side"
+    if [ "$side" = orig ]; then "$facts" "$file" --ignore-each "$all"; else "$facts" "$dir/rebuilt.tlb" --rebuilt --ignore-each "$all"; fi \
+      2>/dev/null | awk -v d="$dir/each.$side" '/^=== /{ close(f); f = d "/" $2; printf "" > f; next } { print > f }'
   done
+  for name in ${all//,/ }; do
+    cmp -s "$dir/each.orig/$name" "$dir/each.rebuilt/$name" || needed="$needed $name"
+  done
+  # Those must explain it together. Where they do not, limits overlap (each hides a difference
+  # another hides too): the first that explains the rest is charged, our writer's choices
+  # before widl's limits, and the library is marked "+overlap".
+  if ! same "$needed"; then
+    local extra="" w
+    for w in 1 0; do
+      for name in ${all//,/ }; do
+        local is_writer=0; [[ "$WRITER_LIMITS" == *" $name "* ]] && is_writer=1
+        [ "$is_writer" = "$w" ] || continue
+        [[ " $needed " == *" $name "* ]] && continue
+        if same "$needed $name"; then extra=$name; break 2; fi
+      done
+    done
+    needed="$needed ${extra:-?} +overlap"
+  fi
   # widl stamps every library it writes: a library that differs by that alone comes back the same.
   if [ "$needed" = " compiler-stamps" ]; then
     echo "identical $base" >"$result"
@@ -109,17 +145,26 @@ export -f one
 
 printf '%s\n' "$@" | nice -n 10 xargs -P "$jobs" -I{} bash -c 'one "$@"' _ {} "$tlb" "$facts" "$widl" "$limits" "$work"
 
-pending_list=" $(grep -v '^#' "$(dirname "$0")/pending.txt" 2>/dev/null | awk '{print $1}' | tr '\n' ' ') "
-total=0; identical=0; limited=0; rejected=0; failed=0; pending=0
-declare -A by_limit=()
+pending_list=" $(grep -v '^#' "$here/pending.txt" 2>/dev/null | awk '{print $1}' | tr '\n' ' ') "
+total=0; identical=0; limited=0; by_writer=0; rejected=0; failed=0; pending=0
+declare -A explains=() alone=()
 for file in "$@"; do
   r=$(cat "$work/$(echo "$file" | tr '/' '_')/result" 2>/dev/null || echo "fail $(basename "$file") no result")
   total=$((total + 1))
   set -- $r
   case "$1" in
     identical) identical=$((identical + 1)) ;;
-    limited) limited=$((limited + 1)); shift 2; for l in "$@"; do by_limit[$l]=$(( ${by_limit[$l]:-0} + 1 )); done ;;
-    rejected) rejected=$((rejected + 1)); l=${3%:}; by_limit[$l]=$(( ${by_limit[$l]:-0} + 1 )) ;;
+    limited)
+      shift 2
+      writer=0; widl_needs=()
+      for l in "$@"; do
+        explains[$l]=$(( ${explains[$l]:-0} + 1 ))
+        [[ "$WRITER_LIMITS" == *" $l "* ]] && writer=1
+        [ "$l" != compiler-stamps ] && [ "$l" != +overlap ] && [ "$l" != "?" ] && widl_needs+=("$l")
+      done
+      [ "${#widl_needs[@]}" = 1 ] && alone[${widl_needs[0]}]=$(( ${alone[${widl_needs[0]}]:-0} + 1 ))
+      if [ "$writer" = 1 ]; then by_writer=$((by_writer + 1)); else limited=$((limited + 1)); fi ;;
+    rejected) rejected=$((rejected + 1)); l=${3%:}; explains[$l]=$(( ${explains[$l]:-0} + 1 )); alone[$l]=$(( ${alone[$l]:-0} + 1 )) ;;
     *)
       if [[ "$pending_list" == *" $2 "* ]]; then
         pending=$((pending + 1)); echo "pending: $r"
@@ -128,7 +173,15 @@ for file in "$@"; do
       fi ;;
   esac
 done
-compiled=$((identical + limited))
-echo "libraries $total: compiled by widl $compiled, identical $identical, differing only by listed limits $limited, rejected by widl for a listed limit $rejected, pending (not explained yet) $pending, failed $failed ($(( $(date +%s) - start )) s)"
-for l in "${!by_limit[@]}"; do echo "  limit $l: ${by_limit[$l]}"; done | sort
-[ "$failed" -eq 0 ]
+[ -n "$unproven" ] && echo "$unproven"
+compiled=$((identical + limited + by_writer))
+echo "libraries $total: compiled by widl $compiled, identical $identical, differing only by listed limits $limited, differing also by the writer's tolerated choices $by_writer, rejected by widl for a listed limit $rejected, pending (not explained yet) $pending, failed $failed ($(( $(date +%s) - start )) s)"
+# Each limit with the libraries it explains: those that differ without it (or, for a refusal,
+# that widl refused so), and of those the ones it explains alone (besides widl's stamp).
+printf '  %-28s %-7s %-7s %9s %6s\n' limit kind who libraries alone
+while read -r _ kind name mark; do
+  printf '  %-28s %-7s %-7s %9s %6s\n' "$name" "$kind" "${mark:-widl}" "${explains[$name]:-0}" "${alone[$name]:-0}"
+done < <(grep '^proven ' "$work/limits.proven")
+[ -n "${explains[+overlap]:-}" ] &&
+  echo "  overlap: ${explains[+overlap]} libraries where limits hide the same difference, charged to the first that explains it (the writer's first)"
+[ "$failed" -eq 0 ] && [ -z "$unproven" ]

@@ -1,10 +1,11 @@
-// tlbfacts FILE [--ignore NAME,...] | tlbfacts FILE --imports: every field the type-library service gives for a library,
+// tlbfacts FILE [--ignore NAME,...] | tlbfacts FILE --ignore-each NAME,... | tlbfacts FILE --imports: every field the type-library service gives for a library,
 // one fact a line, for comparing a library with the one its IDL compiles to. Fields `dump`
 // prints are here too, with help contexts, custom data, vtable offsets, default values,
 // calling conventions, record sizes and module entries besides.
 //
 // --ignore leaves out what an IDL compiler is known not to reproduce (see limits.txt); each
-// name is one such difference.
+// name is one such difference. --ignore-each prints, for each name, a section "=== NAME" with
+// all the names ignored but that one (one load for what would be a run per name).
 #include "platform/oleauto/comptr.h"
 
 #include <cinttypes>
@@ -21,6 +22,7 @@ namespace {
 std::set<std::string> g_ignore;
 bool Ignored(const char* name) { return g_ignore.count(name) != 0; }
 std::string g_libName;
+const std::string kStdoleGuid = "{00020430-0000-0000-C000-000000000046}";
 bool g_rebuilt = false;                  // the library compiled from our IDL
 std::set<std::string> g_importedNames;   // types of the imported libraries
 
@@ -58,7 +60,7 @@ std::string Text(const std::string& t) {
     }
     return o;
 }
-// Lines of the type being printed; with type-order ignored, types are printed sorted by name.
+// Lines of the type being gathered (printed once every type is read).
 std::vector<std::string>* g_out = nullptr;
 
 
@@ -177,6 +179,36 @@ bool DerivesFromDispatch(ITypeInfo* ti, int depth = 0) {
     return DerivesFromDispatch(base.Get(), depth + 1);
 }
 
+// Whether a type holds a VARIANT by value (in itself, an array, or a record or alias it holds).
+bool HoldsVariant(ITypeInfo* ti, int depth = 0);
+bool HoldsVariant(ITypeInfo* owner, const TYPEDESC& t, int depth) {
+    if (depth > 16) return false;
+    if (t.vt == VT_VARIANT) return true;
+    if (t.vt == VT_CARRAY && t.lpadesc) return HoldsVariant(owner, t.lpadesc->tdescElem, depth + 1);
+    if (t.vt != VT_USERDEFINED) return false;
+    ComPtr<ITypeInfo> r;
+    return SUCCEEDED(owner->GetRefTypeInfo(t.hreftype, r.Put())) && r && HoldsVariant(r.Get(), depth + 1);
+}
+bool HoldsVariant(ITypeInfo* ti, int depth) {
+    TypeAttrPtr a;
+    if (depth > 16 || FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) return false;
+    if (a->typekind == TKIND_ALIAS) return HoldsVariant(ti, a->tdescAlias, depth + 1);
+    if (a->typekind != TKIND_RECORD && a->typekind != TKIND_UNION) return false;
+    for (UINT i = 0; i < a->cVars; ++i) {
+        VarDescPtr v;
+        if (SUCCEEDED(ti->GetVarDesc(i, v.Put(ti))) && v && HoldsVariant(ti, v->elemdescVar.tdesc, depth + 1)) return true;
+    }
+    return false;
+}
+
+// Whether the layout of a record, union or alias (size, alignment, field offsets) is left out:
+// those holding a VARIANT under variant-layout, the others under record-layout.
+bool LayoutIgnored(ITypeInfo* ti, TYPEKIND kind) {
+    if (kind != TKIND_RECORD && kind != TKIND_UNION && kind != TKIND_ALIAS) return false;
+    if (!Ignored("record-layout") && !Ignored("variant-layout")) return false;
+    return Ignored(HoldsVariant(ti) ? "variant-layout" : "record-layout");
+}
+
 void Facts(ITypeInfo* ti, const std::string& prefix) {
     TypeAttrPtr a;
     if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) {
@@ -185,11 +217,15 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
     }
     ComPtr<ITypeInfo2> t2;
     ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
-    std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + GuidToString(a->guid) +
+    const bool layoutIgnored = LayoutIgnored(ti, a->typekind);
+    BStr ownName;
+    ti->GetDocumentation(MEMBERID_NIL, ownName.Put(), nullptr, nullptr, nullptr);
+    const bool guidIgnored = Ignored("implicit-stdole") && ownName.Utf8() == "IDispatch";
+    std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + (guidIgnored ? std::string("?") : GuidToString(a->guid)) +
                     " ver=" + std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum) +
-                    " flags=" + Hex(a->wTypeFlags) + " lcid=" + Hex(a->lcid) + " size=" + ((a->typekind == TKIND_RECORD || a->typekind == TKIND_UNION) && Ignored("record-layout")
+                    " flags=" + Hex(a->wTypeFlags & ~(guidIgnored ? TYPEFLAG_FDISPATCHABLE : 0)) + " lcid=" + Hex(a->lcid) + " size=" + (layoutIgnored
                                     ? std::string("?") : std::to_string(a->cbSizeInstance)) +
-                    " align=" + ((a->typekind == TKIND_RECORD || a->typekind == TKIND_UNION || a->typekind == TKIND_ALIAS) && Ignored("record-layout")
+                    " align=" + (layoutIgnored
                                      ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + std::to_string(a->cbSizeVft) +
                     " funcs=" + (a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL) && Ignored("dispatch-reference")
                                      ? std::string("?") : std::to_string(a->cFuncs)) +
@@ -233,7 +269,8 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
             BStr dll, entry;
             WORD ord = 0;
             ti->GetDllEntry(f->memid, f->invkind, dll.Put(), entry.Put(), &ord);
-            l += " dll=" + dll.Utf8() + " entry=" + (entry.IsNull() ? "#" + std::to_string(ord) : entry.Utf8());
+            l += " dll=" + dll.Utf8() + " entry=" +
+                 (entry.IsNull() ? "#" + std::to_string(ord) : Ignored("entry-names") ? std::string("?") : entry.Utf8());
         }
         BSTR names[260] = {};
         UINT got = 0;
@@ -245,7 +282,9 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
                              " name=" + (UINT(p) + 1 < got ? Named(BstrToUtf8(names[p + 1])) : std::string("-")) +
                              " flags=" + Hex(e.paramdesc.wParamFlags) + " type=" + Type(ti, e.tdesc);
             if ((e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex)
-                pl += " default=" + Value(e.paramdesc.pparamdescex->varDefaultValue, true);
+                pl += " default=" + (e.tdesc.vt == VT_USERDEFINED && Ignored("alias-defaults")
+                                         ? std::string("?")
+                                         : Value(e.paramdesc.pparamdescex->varDefaultValue, true));
             if (t2) pl += Cust([&](CUSTDATA* c) { return t2->GetAllParamCustData(i, UINT(p), c); });
             Emit(pl);
         }
@@ -261,7 +300,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
                         " vk=" + std::to_string(v->varkind) + " flags=" + Hex(v->wVarFlags) +
                         " type=" + Type(ti, v->elemdescVar.tdesc);
         if (v->varkind == VAR_CONST && v->lpvarValue) l += " value=" + Value(*v->lpvarValue);
-        else if (v->varkind != VAR_CONST && !(Ignored("record-layout") && a->typekind != TKIND_DISPATCH))
+        else if (v->varkind != VAR_CONST && !layoutIgnored)
             l += " oinst=" + std::to_string(v->oInst);
         if (a->typekind == TKIND_MODULE && Ignored("module-constants")) continue;
         Doc(ti, v->memid, &l);
@@ -272,12 +311,136 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
 
 }  // namespace
 
+// Every fact of the library, as --ignore leaves them.
+static void PrintFacts(ITypeLib* lib) {
+    g_importedNames.clear();
+    LibAttrPtr la;
+    lib->GetLibAttr(la.Put(lib));
+    BStr name, doc, file;
+    DWORD ctx = 0, sctx = 0;
+    lib->GetDocumentation(-1, name.Put(), doc.Put(), &ctx, file.Put());
+    g_libName = name.Utf8();
+    ComPtr<ITypeLib2> l2;
+    lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(l2.Put()));
+    if (l2) l2->GetDocumentation2(-1, 0, nullptr, &sctx, nullptr);
+    std::string libGuid = GuidToString(la->guid);
+    if (Ignored("library-guid-byte")) libGuid.replace(libGuid.size() - 3, 2, "??");
+    std::string s = "library guid=" + libGuid + " ver=" + std::to_string(la->wMajorVerNum) + "." +
+                    std::to_string(la->wMinorVerNum) + " lcid=" + Hex(la->lcid) + " sys=" + std::to_string(la->syskind) +
+                    " flags=" + Hex(la->wLibFlags & ~(Ignored("disk-image-flag") ? LIBFLAG_FHASDISKIMAGE : 0)) + " name=" + name.Utf8() + " doc=\"" + Text(doc.Utf8()) +
+                    "\" file=\"" + Text(file.Utf8()) + "\" hc=" + Hex(ctx) + " hsc=" + Hex(sctx);
+    if (l2) s += Cust([&](CUSTDATA* c) { return l2->GetAllCustData(c); });
+    std::printf("%s\n", s.c_str());
+    ComPtr<ITypeLibImports> imports;
+    if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put())))) {
+        for (UINT i = 0; i < imports->GetImportCount() && (Ignored("coclass-imports") || Ignored("imported-names")); ++i) {
+            BStr path;
+            ComPtr<ITypeLib> other;
+            if (imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, nullptr, path.Put()) != S_OK ||
+                FAILED(LoadTypeLib(Utf8ToUtf16(path.Utf8()).c_str(), other.Put())) || !other)
+                continue;
+            for (UINT k = 0; k < other->GetTypeInfoCount(); ++k) {
+                BStr n;
+                if (SUCCEEDED(other->GetDocumentation(INT(k), n.Put(), nullptr, nullptr, nullptr))) g_importedNames.insert(n.Utf8());
+            }
+        }
+        UINT shown = 0;
+        for (UINT i = 0; i < imports->GetImportCount(); ++i) {
+            GUID g{};
+            WORD ma = 0, mi = 0;
+            LCID lc = 0;
+            BStr rec;
+            imports->GetImport(i, &g, &ma, &mi, &lc, rec.Put(), nullptr);
+            if (Ignored("implicit-stdole") && GuidToString(g) == kStdoleGuid) continue;
+            const std::string locale = Ignored("import-lcid") ? std::string("?") : Hex(lc);
+            std::printf("import%u %s %u.%u %s %s\n", shown++, GuidToString(g).c_str(), ma, mi, locale.c_str(), rec.Utf8().c_str());
+        }
+    }
+    // Every type's lines are gathered first, so that the differences left out by --ignore drop
+    // whole types whether or not the order of types is compared as well.
+    struct TypeLines {
+        std::string name;
+        std::size_t prefix;  // length of the line prefix naming the type
+        std::vector<std::string> lines;
+    };
+    const UINT count = lib->GetTypeInfoCount();
+    std::vector<TypeLines> types;
+    for (UINT i = 0; i < count; ++i) {
+        ComPtr<ITypeInfo> ti;
+        TypeLines t;
+        g_out = &t.lines;
+        BStr typeName;
+        if (FAILED(lib->GetTypeInfo(i, ti.Put())) || !ti) {
+            t.name = "?";
+            t.prefix = 5;
+            Emit("type? unreadable");
+        } else {
+            ti->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
+            t.name = typeName.Utf8();
+            const std::string prefix = "type:" + t.name;
+            t.prefix = prefix.size();
+            Facts(ti.Get(), prefix);
+            HREFTYPE twin;
+            ComPtr<ITypeInfo> side;
+            if (SUCCEEDED(ti->GetRefTypeOfImplType(UINT(-1), &twin)) && SUCCEEDED(ti->GetRefTypeInfo(twin, side.Put())) && side)
+                Facts(side.Get(), prefix + ".iface");
+        }
+        g_out = nullptr;
+        types.push_back(std::move(t));
+    }
+    // Types left out: widl's second copy of an alias, modules that only held constants, local
+    // copies of imported types.
+    std::set<std::string> aliasesSeen;
+    std::vector<const TypeLines*> kept;
+    for (const TypeLines& t : types) {
+        const std::string& head = t.lines.empty() ? std::string() : t.lines[0];
+        if (Ignored("alias-duplicates") && head.find(" kind=6 ") != std::string::npos) {
+            std::string body;
+            for (const std::string& l : t.lines) body += l.substr(t.prefix) + "\n";
+            if (!aliasesSeen.insert(t.name + body).second) continue;
+        }
+        if (Ignored("module-constants") && head.find(" kind=2 ") != std::string::npos &&
+            head.find(" funcs=0 ") != std::string::npos)
+            continue;
+        if (Ignored("coclass-imports") && g_rebuilt && g_importedNames.count(t.name)) continue;
+        if (Ignored("imported-names") && g_importedNames.count(t.name)) continue;
+        kept.push_back(&t);
+    }
+    // With type-order or type-hoisting ignored, interfaces (kinds 3 and 4) and the other types
+    // are compared apart: interfaces sorted by name (in their order where names repeat) under
+    // type-order, the other types so under type-hoisting, each group else in its order.
+    const bool order = Ignored("type-order"), hoisting = Ignored("type-hoisting");
+    auto byName = [](const TypeLines* a, const TypeLines* b) { return a->name < b->name; };
+    auto print = [](const std::vector<const TypeLines*>& group, const char* numbered) {
+        for (std::size_t k = 0; k < group.size(); ++k) {
+            const std::string number = numbered ? numbered + std::to_string(k) : std::string();
+            for (const std::string& l : group[k]->lines)
+                std::printf("%s\n", (numbered ? number + l.substr(group[k]->prefix) : l).c_str());
+        }
+    };
+    if (!order && !hoisting) {
+        print(kept, "type");
+    } else {
+        std::vector<const TypeLines*> interfaces, others;
+        for (const TypeLines* t : kept) {
+            const std::string& head = t->lines.empty() ? std::string() : t->lines[0];
+            const bool isInterface = head.find(" kind=3 ") != std::string::npos || head.find(" kind=4 ") != std::string::npos;
+            (isInterface ? interfaces : others).push_back(t);
+        }
+        if (hoisting) std::stable_sort(others.begin(), others.end(), byName);
+        if (order) std::stable_sort(interfaces.begin(), interfaces.end(), byName);
+        print(others, hoisting ? nullptr : "type");
+        print(interfaces, order ? nullptr : "interface");
+    }
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: tlbfacts FILE [--ignore NAME,...]\n");
         return 2;
     }
     bool importsOnly = false;
+    std::vector<std::string> each;  // --ignore-each
     for (int i = 2; i < argc; i += 2) {
         if (std::string(argv[i]) == "--rebuilt") {
             g_rebuilt = true;
@@ -289,9 +452,11 @@ int main(int argc, char** argv) {
             --i;
             continue;
         }
-        if (std::string(argv[i]) != "--ignore" || i + 1 >= argc) return 2;
+        if ((std::string(argv[i]) != "--ignore" && std::string(argv[i]) != "--ignore-each") || i + 1 >= argc) return 2;
         std::stringstream in(argv[i + 1]);
-        for (std::string n; std::getline(in, n, ',');) g_ignore.insert(n);
+        for (std::string n; std::getline(in, n, ',');)
+            if (std::string(argv[i]) == "--ignore") g_ignore.insert(n);
+            else each.push_back(n);
     }
     ComPtr<ITypeLib> lib;
     HRESULT hr = LoadTypeLib(Utf8ToUtf16(argv[1]).c_str(), lib.Put());
@@ -310,79 +475,16 @@ int main(int argc, char** argv) {
             }
         return 0;
     }
-    LibAttrPtr la;
-    lib->GetLibAttr(la.Put(lib.Get()));
-    BStr name, doc, file;
-    DWORD ctx = 0, sctx = 0;
-    lib->GetDocumentation(-1, name.Put(), doc.Put(), &ctx, file.Put());
-    g_libName = name.Utf8();
-    ComPtr<ITypeLib2> l2;
-    lib->QueryInterface(IID_ITypeLib2, reinterpret_cast<void**>(l2.Put()));
-    if (l2) l2->GetDocumentation2(-1, 0, nullptr, &sctx, nullptr);
-    std::string libGuid = GuidToString(la->guid);
-    if (Ignored("library-guid-byte")) libGuid.replace(libGuid.size() - 3, 2, "??");
-    std::string s = "library guid=" + libGuid + " ver=" + std::to_string(la->wMajorVerNum) + "." +
-                    std::to_string(la->wMinorVerNum) + " lcid=" + Hex(la->lcid) + " sys=" + std::to_string(la->syskind) +
-                    " flags=" + Hex(la->wLibFlags) + " name=" + name.Utf8() + " doc=\"" + Text(doc.Utf8()) +
-                    "\" file=\"" + Text(file.Utf8()) + "\" hc=" + Hex(ctx) + " hsc=" + Hex(sctx);
-    if (l2) s += Cust([&](CUSTDATA* c) { return l2->GetAllCustData(c); });
-    std::printf("%s\n", s.c_str());
-    ComPtr<ITypeLibImports> imports;
-    if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put())))) {
-        for (UINT i = 0; i < imports->GetImportCount() && (Ignored("coclass-imports") || Ignored("imported-names")); ++i) {
-            BStr path;
-            ComPtr<ITypeLib> other;
-            if (imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, nullptr, path.Put()) != S_OK ||
-                FAILED(LoadTypeLib(Utf8ToUtf16(path.Utf8()).c_str(), other.Put())) || !other)
-                continue;
-            for (UINT k = 0; k < other->GetTypeInfoCount(); ++k) {
-                BStr n;
-                if (SUCCEEDED(other->GetDocumentation(INT(k), n.Put(), nullptr, nullptr, nullptr))) g_importedNames.insert(n.Utf8());
-            }
-        }
-        for (UINT i = 0; i < imports->GetImportCount(); ++i) {
-            GUID g{};
-            WORD ma = 0, mi = 0;
-            LCID lc = 0;
-            BStr rec;
-            imports->GetImport(i, &g, &ma, &mi, &lc, rec.Put(), nullptr);
-            std::printf("import%u %s %u.%u %08X %s\n", i, GuidToString(g).c_str(), ma, mi, unsigned(lc), rec.Utf8().c_str());
-        }
+    if (each.empty()) {
+        PrintFacts(lib.Get());
+        return 0;
     }
-    const UINT count = lib->GetTypeInfoCount();
-    std::multimap<std::string, std::vector<std::string>> sorted;
-    for (UINT i = 0; i < count; ++i) {
-        ComPtr<ITypeInfo> ti;
-        std::vector<std::string> lines;
-        if (Ignored("type-order")) g_out = &lines;
-        std::string prefix = "type" + std::to_string(i);
-        BStr typeName;
-        if (FAILED(lib->GetTypeInfo(i, ti.Put())) || !ti) {
-            Emit(prefix + " unreadable");
-        } else {
-            ti->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
-            if (Ignored("type-order")) prefix = "type:" + typeName.Utf8();
-            Facts(ti.Get(), prefix);
-            HREFTYPE twin;
-            ComPtr<ITypeInfo> side;
-            if (SUCCEEDED(ti->GetRefTypeOfImplType(UINT(-1), &twin)) && SUCCEEDED(ti->GetRefTypeInfo(twin, side.Put())) && side)
-                Facts(side.Get(), prefix + ".iface");
-        }
-        g_out = nullptr;
-        if (Ignored("type-order")) sorted.emplace(typeName.Utf8(), std::move(lines));
-    }
-    const std::vector<std::string>* previous = nullptr;
-    for (const auto& [name, lines] : sorted) {
-        if (Ignored("alias-duplicates") && previous && *previous == lines && !lines.empty() &&
-            lines[0].find(" kind=6 ") != std::string::npos)
-            continue;
-        if (Ignored("module-constants") && !lines.empty() && lines[0].find(" kind=2 ") != std::string::npos &&
-            lines[0].find(" funcs=0 ") != std::string::npos)
-            continue;
-        if (Ignored("coclass-imports") && g_rebuilt && g_importedNames.count(name)) continue;
-        if (Ignored("imported-names") && g_importedNames.count(name)) continue;
-        for (const std::string& l : lines) std::printf("%s\n", l.c_str());
-        previous = &lines;
+    // One section per name: every listed name ignored but that one.
+    for (const std::string& name : each) {
+        g_ignore = std::set<std::string>(each.begin(), each.end());
+        g_ignore.erase(name);
+        std::printf("=== %s\n", name.c_str());
+        PrintFacts(lib.Get());
     }
     return 0;
 }
