@@ -6,7 +6,8 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-t
       binutils-mingw-w64-i686 xvfb xauth imagemagick fonts-wine fonts-dejavu-core
       librsvg2-bin pandoc dpkg-dev file lintian desktop-file-utils appstream shared-mime-info
       xdg-utils libfile-mimeinfo-perl bash-completion
-      python3-jsonschema python3-fastjsonschema rapidjson-dev jq)
+      python3-jsonschema python3-fastjsonschema rapidjson-dev jq
+      openbox xdotool)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -51,6 +51,7 @@ void TMainForm::CreateComponents() {
     miSearch = ui->miSearch;
     miHistory = ui->miHistory;
     miLegend = ui->miLegend;
+    miResizable = ui->miResizable;
     CreateFindCommand();
     miIdl = ui->miIdl;
     gbTypeLib = ui->gbTypeLib;
@@ -91,7 +92,7 @@ void TMainForm::CreateComponents() {
     pmEdit->setObjectName(QStringLiteral("pmEdit"));
     miCopy1 = pmEdit->addAction(QStringLiteral("&Copy"));
     miCopy1->setObjectName(QStringLiteral("miCopy1"));
-    miCopyAll1 = pmEdit->addAction(QStringLiteral("Copy All"));
+    miCopyAll1 = pmEdit->addAction(QStringLiteral("Copy &All"));
     miCopyAll1->setObjectName(QStringLiteral("miCopyAll1"));
     miSpace = pmEdit->addSeparator();
     miSpace->setObjectName(QStringLiteral("miSpace"));
@@ -120,6 +121,7 @@ void TMainForm::CreateComponents() {
     // The client area keeps its designed size; the menu bar sits above it.
     adjustSize();
     setFixedSize(sizeHint());
+    CreateWindowCommands();
 }
 
 void TMainForm::ConnectHandlers() {
@@ -167,12 +169,17 @@ void TMainForm::ConnectHandlers() {
     connect(lvMembers, &QTreeWidget::itemDoubleClicked, this, guarded(&TMainForm::lvMembersDblClick));
     lvClasses->installEventFilter(this);
     lvMembers->installEventFilter(this);
+    centralWidget()->installEventFilter(this);
     ConnectEditCommands();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     bool consumed = false;
     RunGuarded([&] {
+        if (watched == centralWidget()) {
+            if (event->type() == QEvent::Resize) LayOutPanes();
+            return;
+        }
         if (event->type() == QEvent::FocusIn) {
             // Entering the list, not coming back from a pop-up menu or another window.
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
@@ -181,7 +188,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
             else if (watched == lvMembers) lvMembersEnter();
         } else if (event->type() == QEvent::KeyPress && (watched == lvClasses || watched == lvMembers)) {
             auto* key = static_cast<QKeyEvent*>(event);
-            consumed = lvClassesKeyDown(key);
+            consumed = lvClassesKeyDown(key) || ListHomeEnd(static_cast<QTreeWidget*>(watched), key);
             if (!consumed && watched == lvMembers) consumed = lvMembersKeyPress(key);
         }
     });
@@ -207,6 +214,9 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    // The tool windows go with the main window (keeping where they were), so the program ends.
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->isWindow() && w->isVisible()) w->close();
     FormClose();
     QMainWindow::closeEvent(event);
 }

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPainter>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 
@@ -73,6 +74,9 @@ THistoryForm::THistoryForm(TMainForm* mainForm)
 
     connect(lbHistory, &QListWidget::itemDoubleClicked, this, [this] { RunGuarded([this] { lbHistoryDblClick(); }); });
     lbHistory->installEventFilter(this);
+    // Esc closes the window, as it closes dialogs.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 THistoryForm::~THistoryForm() {

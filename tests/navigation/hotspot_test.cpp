@@ -247,3 +247,43 @@ TEST_F(HotSpotTest, SelectByNamesIgnoresLetterCaseAndLeavesFocusAndHistory) {
     EXPECT_EQ(SelectedClass(), "IShapes");
     EXPECT_EQ(SelectedMember(), "Place");
 }
+
+// The keyboard: Tab goes from the member list into the pane, onto its first hot spot and on
+// from hot spot to hot spot, then out of the pane; Enter follows the one reached, as a click
+// does. Home and End in the lists select, as the arrows do.
+TEST_F(HotSpotTest, TabReachesHotSpotsEnterFollowsThemAndHomeEndSelect) {
+    SelectClass("Canvas");
+    SelectMember("DPanelEvents");
+    form_->lvMembers->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(form_->lvMembers, Qt::Key_Tab);
+    EXPECT_EQ(FocusName(), "txtDoc");
+    EXPECT_EQ(form_->txtDoc->CurrentHotSpot(), "DPanelEvents") << form_->txtDoc->Text().toStdString();
+    QWidget* pane = form_->txtDoc->Widget();
+    // Past its last hot spot Tab leaves the pane; Shift+Tab comes back onto the last one.
+    QString last;
+    for (int i = 0; i < 20 && FocusName() == "txtDoc"; ++i) {
+        last = form_->txtDoc->CurrentHotSpot();
+        QTest::keyClick(pane, Qt::Key_Tab);
+    }
+    EXPECT_NE(FocusName(), "txtDoc");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(FocusName(), "txtDoc");
+    EXPECT_EQ(form_->txtDoc->CurrentHotSpot(), last);
+    // Back to the first and follow it.
+    while (form_->txtDoc->StepHotSpot(false)) {}
+    QTest::keyClick(pane, Qt::Key_Return);
+    EXPECT_EQ(SelectedClass(), "DPanelEvents");
+    EXPECT_EQ(HistoryTexts(), QStringList({"Canvas.DPanelEvents"}));
+
+    // The first member row of a freshly listed class is current but not selected: Home selects it.
+    SelectClass("IShapes");
+    ASSERT_GT(form_->lvMembers->topLevelItemCount(), 1);
+    form_->lvMembers->setFocus(Qt::OtherFocusReason);
+    form_->lvMembers->clearSelection();
+    form_->lvMembers->setCurrentItem(form_->lvMembers->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+    QTest::keyClick(form_->lvMembers, Qt::Key_Home);
+    EXPECT_EQ(SelectedMember(), form_->lvMembers->topLevelItem(0)->text(0));
+    QTest::keyClick(form_->lvMembers, Qt::Key_End);
+    const int n = form_->lvMembers->topLevelItemCount();
+    EXPECT_EQ(SelectedMember(), form_->lvMembers->topLevelItem(n - 1)->text(0));
+}
