@@ -95,6 +95,9 @@ QWidget* TDocPane::Widget() const { return FEdit; }
 
 void TDocPane::Clear() {
     FLines.clear();
+    FShown.clear();
+    FHotSpots.clear();
+    FCurrent = -1;
     FEdit->clear();
 }
 
@@ -112,6 +115,9 @@ QString TDocPane::Text() const { return FLines.join(QLatin1Char('\n')); }
 
 void TDocPane::Show() {
     const QString text = FLines.join(QLatin1Char('\n'));
+    // The same text again (the same place described anew) keeps the hot spot reached.
+    if (text == FShown && !FShown.isEmpty()) return;
+    FShown = text;
     FEdit->setText(text);
     // The phrases between "<" and ">", as the memo finds them.
     FHotSpots.clear();

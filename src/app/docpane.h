@@ -44,6 +44,7 @@ private:
     // The hot spots of the text: where each phrase starts (after "<") and its length.
     std::vector<std::pair<int, int>> FHotSpots;
     int FCurrent = -1;
+    QString FShown;  // the text the control holds
 
     TColorMemo* FEdit;
     QStringList FLines;

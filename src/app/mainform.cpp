@@ -6,7 +6,9 @@
 #include "platform/oleauto/hostpath.h"
 #include "ui_mainform.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -14,6 +16,40 @@
 #include <QTreeWidget>
 
 TMainForm* MainForm = nullptr;
+
+namespace {
+
+// A file dialog's completion list belongs to the dialog: it is closed with it, and one the
+// file name completer brings up after the dialog has closed (its folder listing arrives late)
+// is closed at once, so that it neither stays painted over the main window nor takes its keys.
+class TDialogCompletion : public QObject {
+public:
+    TDialogCompletion(QDialog* dialog, QWidget* popup) : QObject(dialog), FDialog(dialog), FPopup(popup) {
+        popup->installEventFilter(this);
+        connect(dialog, &QDialog::finished, this, [this] { FPopup->hide(); });
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == FPopup && event->type() == QEvent::Show && !FDialog->isVisible())
+            QMetaObject::invokeMethod(FPopup, &QWidget::hide, Qt::QueuedConnection);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QDialog* FDialog;
+    QWidget* FPopup;
+};
+
+// Once the dialog has made its completer.
+void TieCompletionToDialog(QFileDialog* dialog) {
+    if (dialog->property("completionTied").toBool()) return;
+    const QList<QCompleter*> completers = dialog->findChildren<QCompleter*>();
+    for (QCompleter* completer : completers)
+        if (QAbstractItemView* popup = completer->popup()) new TDialogCompletion(dialog, popup);
+    if (!completers.isEmpty()) dialog->setProperty("completionTied", true);
+}
+
+}  // namespace
 
 // The resources live in a static library: make sure they are linked in and registered.
 static void InitResources() { Q_INIT_RESOURCE(resources); }
@@ -117,6 +153,8 @@ void TMainForm::CreateComponents() {
     dlgSave->setNameFilters({QStringLiteral("Class File w/Line Numbers (*.qbc)"),
                              QStringLiteral("Class File wo/Line Numbers (*.qbc)")});
     dlgSave->setOption(QFileDialog::DontConfirmOverwrite, false);
+    TieCompletionToDialog(dlgOpen);
+    TieCompletionToDialog(dlgSave);
 
     // The client area keeps its designed size; the menu bar sits above it.
     adjustSize();
@@ -240,6 +278,7 @@ void TMainForm::OpenTypeLibWithHourglass(const QString& path) {
 }
 
 void TMainForm::miOpenFileClick() {
+    TieCompletionToDialog(dlgOpen);
     if (dlgOpen->exec() != QDialog::Accepted || dlgOpen->selectedFiles().isEmpty()) return;
     OpenTypeLibWithHourglass(dlgOpen->selectedFiles().first());
 }

@@ -63,12 +63,14 @@ void TMainForm::SetResizableWindow(bool resizable) {
         FFixedPosKnown = shown;
         flags |= Qt::WindowMaximizeButtonHint;
         setWindowFlags(flags);
+        centralWidget()->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         setMinimumSize(designed);
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     } else {
         if (isMaximized() || isFullScreen()) showNormal();
         flags &= ~Qt::WindowMaximizeButtonHint;
         setWindowFlags(flags);
+        centralWidget()->setMaximumSize(FDesignedClient);
         setFixedSize(designed);
         // Back where it was before, else centred on the screen as when it first shows.
         if (FFixedPosKnown) {

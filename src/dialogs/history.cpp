@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPainter>
-#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 
@@ -74,9 +73,6 @@ THistoryForm::THistoryForm(TMainForm* mainForm)
 
     connect(lbHistory, &QListWidget::itemDoubleClicked, this, [this] { RunGuarded([this] { lbHistoryDblClick(); }); });
     lbHistory->installEventFilter(this);
-    // Esc closes the window, as it closes dialogs.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 THistoryForm::~THistoryForm() {
@@ -193,4 +189,13 @@ void THistoryForm::Navigate(const HistoryEntry& entry) {
         main->activateWindow();
         members->setFocus(Qt::OtherFocusReason);
     }
+}
+
+void THistoryForm::keyPressEvent(QKeyEvent* event) {
+    // Esc closes the window, as it closes dialogs.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

@@ -14,9 +14,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBlock>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSet>
-#include <QShortcut>
 #include <QTextDocument>
 #include <QTreeWidget>
 
@@ -71,9 +71,6 @@ TIdlForm::TIdlForm(TMainForm* mainForm)
     // Links are drawn over the text and found by position, so the view holds no markers.
     memIdl->viewport()->installEventFilter(this);
     memIdl->viewport()->setMouseTracking(true);
-    // Esc closes the window, as it closes dialogs.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
 
     connect(btnCopy, &QPushButton::clicked, this, &TIdlForm::btnCopyClick);
     connect(btnSave, &QPushButton::clicked, this, &TIdlForm::btnSaveClick);
@@ -293,4 +290,13 @@ void TIdlForm::btnSaveClick() {
     dialog.setDefaultSuffix(QStringLiteral("idl"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     SaveTo(dialog.selectedFiles().first());
+}
+
+void TIdlForm::keyPressEvent(QKeyEvent* event) {
+    // Esc closes the window, as it closes dialogs.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

@@ -19,6 +19,7 @@
 #include "writers/idl.h"
 
 struct ITypeInfo;
+class QKeyEvent;
 class QPushButton;
 class TColorMemo;
 class TMainForm;
@@ -68,6 +69,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

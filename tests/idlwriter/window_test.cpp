@@ -54,7 +54,11 @@ TEST_F(IdlWindowTest, OpensFromTheViewMenuAndFollowsTheSelection) {
     ASSERT_GE(line, 0);
     const QString text = idl_->memIdl->document()->findBlockByNumber(line + 1).text();
     EXPECT_TRUE(text.contains(QStringLiteral(" Add("))) << text.toStdString();
-    ASSERT_EQ(idl_->memIdl->extraSelections().size(), 1);
+    // One mark spans the member's lines (the others are the links).
+    int highlights = 0;
+    for (const QTextEdit::ExtraSelection& mark : idl_->memIdl->extraSelections())
+        highlights += mark.format.property(QTextFormat::FullWidthSelection).toBool();
+    EXPECT_EQ(highlights, 1);
 
     SelectClass(QStringLiteral("Bounds"));
     EXPECT_EQ(idl_->windowTitle(), QStringLiteral("IDL - Bounds"));
@@ -73,7 +77,7 @@ TEST_F(IdlWindowTest, TypeNamesOfTheLibraryAreLinksThatSelectTheClass) {
     form_->miIdl->trigger();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(idl_));
     // The view holds exactly the text copied and saved: links are drawn over it.
-    EXPECT_EQ(Shown().toStdString() + "\n", idl_->IdlText());
+    EXPECT_EQ(Shown().toStdString(), idl_->IdlText());
     // Links on the library's own listed classes; none on imported types, none on a type the
     // class list does not show (the pure vtable IDispatch of the fixture's base declarations).
     QStringList targets;
