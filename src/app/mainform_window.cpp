@@ -56,6 +56,7 @@ void TMainForm::SetResizableWindow(bool resizable) {
     if (resizable == FResizable) return;
     FResizable = resizable;
     const bool shown = isVisible();
+    const QPoint at = pos();
     const QSize designed = minimumSize();  // the fixed size while not resizable
     Qt::WindowFlags flags = windowFlags();
     if (resizable) {
@@ -81,8 +82,11 @@ void TMainForm::SetResizableWindow(bool resizable) {
             move(frame.topLeft());
         }
     }
-    // Changing the flags hides the window.
-    if (shown) show();
+    // Changing the flags hides the window; it shows again where it was (or was put back).
+    if (shown) {
+        if (resizable || !FFixedPosKnown) move(resizable ? at : pos());
+        show();
+    }
     LayOutPanes();
 }
 

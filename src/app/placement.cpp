@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -144,7 +145,7 @@ void TWindowPlacer::Place() {
                                       : FWindow->size();
         if (FitsScreens(QRect(kept.topLeft(), size + margins), screens)) {
             if (FResizable) FWindow->resize(size);
-            FWindow->move(kept.topLeft());
+            MoveFrameTo(kept.topLeft());
             return;
         }
     }
@@ -154,10 +155,23 @@ void TWindowPlacer::Place() {
     if (!screen) return;
     // A resizable window may be made smaller to fit beside, down to a third of its size.
     const QSize size = FWindow->size() + margins;
-    const QSize minimum = FResizable ? (FWindow->size() / 3).expandedTo(FWindow->minimumSize()) + margins : size;
+    const QSize minimum =
+        FResizable ? (FWindow->size() / 3).expandedTo(FWindow->minimumSize()).expandedTo(FWindow->minimumSizeHint()) + margins
+                   : size;
     const QRect frame = PlaceBeside(anchor, size, minimum, screen->availableGeometry());
     if (FResizable && frame.size() != size) FWindow->resize(frame.size() - margins);
-    FWindow->move(frame.topLeft());
+    MoveFrameTo(frame.topLeft());
+}
+
+void TWindowPlacer::MoveFrameTo(const QPoint& at) {
+    FWindow->move(at);
+    // Before its frame exists a window may be placed by its client area instead (a dialog made
+    // earlier); once the frame is known, the frame is put where it was meant to go.
+    for (int delay : {0, 150}) {
+        QTimer::singleShot(delay, this, [this, at] {
+            if (FWindow->isVisible() && FWindow->frameGeometry().topLeft() != at) FWindow->move(at);
+        });
+    }
 }
 
 void TWindowPlacer::Save() {

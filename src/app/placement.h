@@ -51,6 +51,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void MoveFrameTo(const QPoint& at);
+
     QWidget* FWindow;
     QPointer<QWidget> FAnchor;
     QString FName;

@@ -259,7 +259,8 @@ void TFindForm::btnFindClick() {
     RunQuery(txtQuery->text());
 }
 
-void TFindForm::RunQuery(const QString& text) {
+// The text is taken by value: it may be FLastQuery, which this clears.
+void TFindForm::RunQuery(QString text) {
     lvResults->clear();
     FResults.clear();
     TIndexQuery query;

@@ -92,7 +92,7 @@ private:
     TIndexSources ChosenSources() const;
     void IndexFinished();
     void ShowProgress();
-    void RunQuery(const QString& text);
+    void RunQuery(QString text);
     void ListFailures();
     // The folder list: put first, kept under HKEY_CURRENT_USER.
     void RememberFolder(const QString& folder);

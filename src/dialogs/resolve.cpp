@@ -187,7 +187,7 @@ void TResolveForm::btnResolveClick() {
         QuitServer(object.Get());
         object.Reset();
         if (FAILED(status) && noLibrary)
-            throw std::runtime_error("No registered library declares the class " + GuidToString(clsid) + ".");
+            throw std::runtime_error("No registered library declares the class.");
         if (FAILED(status)) throw EOleSysError(status);
     } catch (const std::exception& e) {
         lblLocation->setText(QString::fromUtf8(e.what()));

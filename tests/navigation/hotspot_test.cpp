@@ -252,25 +252,29 @@ TEST_F(HotSpotTest, SelectByNamesIgnoresLetterCaseAndLeavesFocusAndHistory) {
 // from hot spot to hot spot, then out of the pane; Enter follows the one reached, as a click
 // does. Home and End in the lists select, as the arrows do.
 TEST_F(HotSpotTest, TabReachesHotSpotsEnterFollowsThemAndHomeEndSelect) {
+    SelectClass("IShapes");
+    SelectMember("Blend");
+    form_->lvMembers->setFocus(Qt::OtherFocusReason);
+    QWidget* pane = form_->txtDoc->Widget();
+    QTest::keyClick(form_->lvMembers, Qt::Key_Tab);
+    EXPECT_EQ(FocusName(), "txtDoc");
+    // (How the imported type is qualified depends on where its library was found.)
+    const QString first = form_->txtDoc->CurrentHotSpot();
+    EXPECT_TRUE(first.endsWith(".SharedColour")) << form_->txtDoc->Text().toStdString();
+    QTest::keyClick(pane, Qt::Key_Tab);
+    EXPECT_EQ(form_->txtDoc->CurrentHotSpot(), "Tint");
+    QTest::keyClick(pane, Qt::Key_Backtab);
+    EXPECT_EQ(form_->txtDoc->CurrentHotSpot(), first);
+    // Past the last hot spot Tab leaves the pane.
+    for (int i = 0; i < 3; ++i) QTest::keyClick(pane, Qt::Key_Tab);
+    EXPECT_NE(FocusName(), "txtDoc");
+
+    // Enter follows the hot spot reached, as a click does.
     SelectClass("Canvas");
     SelectMember("DPanelEvents");
     form_->lvMembers->setFocus(Qt::OtherFocusReason);
     QTest::keyClick(form_->lvMembers, Qt::Key_Tab);
-    EXPECT_EQ(FocusName(), "txtDoc");
-    EXPECT_EQ(form_->txtDoc->CurrentHotSpot(), "DPanelEvents") << form_->txtDoc->Text().toStdString();
-    QWidget* pane = form_->txtDoc->Widget();
-    // Past its last hot spot Tab leaves the pane; Shift+Tab comes back onto the last one.
-    QString last;
-    for (int i = 0; i < 20 && FocusName() == "txtDoc"; ++i) {
-        last = form_->txtDoc->CurrentHotSpot();
-        QTest::keyClick(pane, Qt::Key_Tab);
-    }
-    EXPECT_NE(FocusName(), "txtDoc");
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-    EXPECT_EQ(FocusName(), "txtDoc");
-    EXPECT_EQ(form_->txtDoc->CurrentHotSpot(), last);
-    // Back to the first and follow it.
-    while (form_->txtDoc->StepHotSpot(false)) {}
+    ASSERT_EQ(form_->txtDoc->CurrentHotSpot(), "DPanelEvents") << form_->txtDoc->Text().toStdString();
     QTest::keyClick(pane, Qt::Key_Return);
     EXPECT_EQ(SelectedClass(), "DPanelEvents");
     EXPECT_EQ(HistoryTexts(), QStringList({"Canvas.DPanelEvents"}));
