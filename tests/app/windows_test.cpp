@@ -158,6 +158,7 @@ TEST(Windows, ToolWindowsOpenBesideTheMainWindowAndOnScreen) {
 // The IDL window comes back where it was left, with its size, when that still fits the screen;
 // else it opens beside the main window. Esc closes it and the history window.
 TEST(Windows, ToolWindowsKeepTheirPlaceAndCloseWithEscape) {
+    EnsureTestApp();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     {
         TWindow main;
