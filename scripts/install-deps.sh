@@ -7,7 +7,8 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-base-dev-t
       librsvg2-bin pandoc dpkg-dev file lintian desktop-file-utils appstream shared-mime-info
       xdg-utils libfile-mimeinfo-perl bash-completion
       python3-jsonschema python3-fastjsonschema rapidjson-dev jq
-      gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64 gcc-mingw-w64-i686 g++-mingw-w64-i686)
+      gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64 gcc-mingw-w64-i686 g++-mingw-w64-i686
+      openbox xdotool)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

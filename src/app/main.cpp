@@ -6,6 +6,7 @@
 #include "dialogs/history.h"
 #include "dialogs/idl.h"
 #include "dialogs/legend.h"
+#include "dialogs/resolve.h"
 #include "dialogs/search.h"
 #include "platform/com/classindex.h"
 
@@ -37,8 +38,9 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral(QUIBREL_DESKTOP_ID));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quibrel-browser")));
     SetUpApplicationFont();
-    // Classes whose registration names no library are looked up in the library index's cache.
-    SetClassLibraryLocator([](const CLSID& clsid) { return RegisteredLibraryDeclaringClsid(clsid).toStdString(); });
+    // Classes whose registration names no library are looked up in the library index's cache
+    // (read once while the Resolve ProgID dialog is open).
+    SetClassLibraryLocator(LocateClassLibrary);
     TMainForm mainForm(commandLine.Operands);
     // The tool windows, hidden until asked for; they belong to the main window.
     new THistoryForm(&mainForm);

@@ -6,7 +6,9 @@
 #include "platform/oleauto/hostpath.h"
 #include "ui_mainform.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -14,6 +16,40 @@
 #include <QTreeWidget>
 
 TMainForm* MainForm = nullptr;
+
+namespace {
+
+// A file dialog's completion list belongs to the dialog: it is closed with it, and one the
+// file name completer brings up after the dialog has closed (its folder listing arrives late)
+// is closed at once, so that it neither stays painted over the main window nor takes its keys.
+class TDialogCompletion : public QObject {
+public:
+    TDialogCompletion(QDialog* dialog, QWidget* popup) : QObject(dialog), FDialog(dialog), FPopup(popup) {
+        popup->installEventFilter(this);
+        connect(dialog, &QDialog::finished, this, [this] { FPopup->hide(); });
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == FPopup && event->type() == QEvent::Show && !FDialog->isVisible())
+            QMetaObject::invokeMethod(FPopup, &QWidget::hide, Qt::QueuedConnection);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QDialog* FDialog;
+    QWidget* FPopup;
+};
+
+// Once the dialog has made its completer.
+void TieCompletionToDialog(QFileDialog* dialog) {
+    if (dialog->property("completionTied").toBool()) return;
+    const QList<QCompleter*> completers = dialog->findChildren<QCompleter*>();
+    for (QCompleter* completer : completers)
+        if (QAbstractItemView* popup = completer->popup()) new TDialogCompletion(dialog, popup);
+    if (!completers.isEmpty()) dialog->setProperty("completionTied", true);
+}
+
+}  // namespace
 
 // The resources live in a static library: make sure they are linked in and registered.
 static void InitResources() { Q_INIT_RESOURCE(resources); }
@@ -51,6 +87,7 @@ void TMainForm::CreateComponents() {
     miSearch = ui->miSearch;
     miHistory = ui->miHistory;
     miLegend = ui->miLegend;
+    miResizable = ui->miResizable;
     CreateFindCommand();
     miIdl = ui->miIdl;
     gbTypeLib = ui->gbTypeLib;
@@ -91,7 +128,7 @@ void TMainForm::CreateComponents() {
     pmEdit->setObjectName(QStringLiteral("pmEdit"));
     miCopy1 = pmEdit->addAction(QStringLiteral("&Copy"));
     miCopy1->setObjectName(QStringLiteral("miCopy1"));
-    miCopyAll1 = pmEdit->addAction(QStringLiteral("Copy All"));
+    miCopyAll1 = pmEdit->addAction(QStringLiteral("Copy &All"));
     miCopyAll1->setObjectName(QStringLiteral("miCopyAll1"));
     miSpace = pmEdit->addSeparator();
     miSpace->setObjectName(QStringLiteral("miSpace"));
@@ -116,10 +153,13 @@ void TMainForm::CreateComponents() {
     dlgSave->setNameFilters({QStringLiteral("Class File w/Line Numbers (*.qbc)"),
                              QStringLiteral("Class File wo/Line Numbers (*.qbc)")});
     dlgSave->setOption(QFileDialog::DontConfirmOverwrite, false);
+    TieCompletionToDialog(dlgOpen);
+    TieCompletionToDialog(dlgSave);
 
     // The client area keeps its designed size; the menu bar sits above it.
     adjustSize();
     setFixedSize(sizeHint());
+    CreateWindowCommands();
 }
 
 void TMainForm::ConnectHandlers() {
@@ -167,12 +207,17 @@ void TMainForm::ConnectHandlers() {
     connect(lvMembers, &QTreeWidget::itemDoubleClicked, this, guarded(&TMainForm::lvMembersDblClick));
     lvClasses->installEventFilter(this);
     lvMembers->installEventFilter(this);
+    centralWidget()->installEventFilter(this);
     ConnectEditCommands();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     bool consumed = false;
     RunGuarded([&] {
+        if (watched == centralWidget()) {
+            if (event->type() == QEvent::Resize) LayOutPanes();
+            return;
+        }
         if (event->type() == QEvent::FocusIn) {
             // Entering the list, not coming back from a pop-up menu or another window.
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
@@ -181,7 +226,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
             else if (watched == lvMembers) lvMembersEnter();
         } else if (event->type() == QEvent::KeyPress && (watched == lvClasses || watched == lvMembers)) {
             auto* key = static_cast<QKeyEvent*>(event);
-            consumed = lvClassesKeyDown(key);
+            consumed = lvClassesKeyDown(key) || ListHomeEnd(static_cast<QTreeWidget*>(watched), key);
             if (!consumed && watched == lvMembers) consumed = lvMembersKeyPress(key);
         }
     });
@@ -207,6 +252,9 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    // The tool windows go with the main window (keeping where they were), so the program ends.
+    for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->isWindow() && w->isVisible()) w->close();
     FormClose();
     QMainWindow::closeEvent(event);
 }
@@ -230,6 +278,7 @@ void TMainForm::OpenTypeLibWithHourglass(const QString& path) {
 }
 
 void TMainForm::miOpenFileClick() {
+    TieCompletionToDialog(dlgOpen);
     if (dlgOpen->exec() != QDialog::Accepted || dlgOpen->selectedFiles().isEmpty()) return;
     OpenTypeLibWithHourglass(dlgOpen->selectedFiles().first());
 }

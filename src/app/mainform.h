@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -100,6 +101,7 @@ public:
     QAction *miOpen, *miOpenFile, *miResolve, *miExit;
     QAction *miCopy, *miCopyAll, *miSearch;
     QAction *miHistory, *miLegend, *miIdl;
+    QAction* miResizable = nullptr;  // View menu, last (mainform_window.cpp)
     QAction* miFindInLibraries = nullptr;  // Edit menu, after Search (mainform_find.cpp)
     QGroupBox *gbTypeLib, *gbClasses, *gbEntity;
     QTreeWidget *lvTypeLib, *lvClasses, *lvMembers;
@@ -135,6 +137,17 @@ public:
     void OpenTypeLib(const QString& path);
     // OpenTypeLib under the hourglass, for the open commands.
     void OpenTypeLibWithHourglass(const QString& path);
+
+    // ---- the window's size (mainform_window.cpp) --------------------------------------------
+    // View > Resizable Window: the window can be resized and maximised, the lists and the
+    // documentation pane grow with it; off, it has its documented fixed size. The choice is
+    // kept under HKEY_CURRENT_USER.
+    void miResizableClick();
+    void SetResizableWindow(bool resizable);
+    bool ResizableWindow() const { return FResizable; }
+    // Home and End in the class and member lists select the first or last row; true when the
+    // key was consumed.
+    bool ListHomeEnd(QTreeWidget* list, QKeyEvent* event);
 
     // ---- class and member lists (mainform_lists.cpp) ---------------------------------------
     void ListClasses();
@@ -217,6 +230,10 @@ private:
     // Ctrl+C in the lists brings the Edit menu up to date first (mainform_edit.cpp).
     void ConnectEditCommands();
     void CreateFindCommand();
+    void CreateWindowCommands();
+    // Lays the panes out over the client area: as designed, grown by what the client area has
+    // beyond its designed size.
+    void LayOutPanes();
     void DeleteMemberRows();
     void DeleteClassRows();
     void AddMemberRow(TMemberRow* row) { FNewMembers.push_back(row); }
@@ -231,6 +248,13 @@ private:
     bool FClosed = false;
     // The folder of the last saved template: the save dialog starts there again.
     QString FLastSaveFolder;
+    // The window's size option, the designed geometry of the panes, and where the window was
+    // before it was made resizable.
+    bool FResizable = false;
+    QSize FDesignedClient;
+    std::vector<std::pair<QWidget*, QRect>> FDesigned;
+    QPoint FFixedPos;
+    bool FFixedPosKnown = false;
     // Rows made by a listing, inserted sorted in one step.
     std::vector<TMemberRow*> FNewMembers;
 };

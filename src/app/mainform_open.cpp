@@ -44,7 +44,13 @@ void TMainForm::miOpenClick() {
 }
 
 void TMainForm::miResolveClick() {
-    // The dialog opens what it found itself; its result is not needed here.
-    TResolveForm form(this, [this](const QString& path) { RunGuarded([&] { OpenTypeLib(path); }); });
+    // The dialog opens what it found itself, at the class the ProgID names; its result is not
+    // needed here.
+    TResolveForm form(this, [this](const QString& path, const QString& className) {
+        RunGuarded([&] {
+            OpenTypeLib(path);
+            if (!className.isEmpty()) SelectByNames(className, QString());
+        });
+    });
     form.exec();
 }

@@ -2,10 +2,16 @@
 
 #include "app/application.h"
 #include "app/mainform.h"
+#include "app/placement.h"
+#include "platform/registry/registry.h"
 #include "ui_find.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QStyledItemDelegate>
 #include <QKeyEvent>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -35,6 +41,22 @@ QString DisplayedSignature(const QString& signature) {
     return text;
 }
 
+// Where the folder list is kept, below HKEY_CURRENT_USER.
+constexpr const char* kFoldersKey = "Software\\Quibrel Type Library Explorer\\Find in Libraries";
+constexpr const char* kFoldersSubkey = "Folders";
+
+// Long paths lose their middle, so that the file name stays in sight.
+class TElideMiddleDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideMiddle;
+    }
+};
+
 QString StatusText(HRESULT hr) {
     const QString code = QStringLiteral("%1").arg(quint32(hr), 8, 16, QLatin1Char('0')).toUpper();
     return QStringLiteral("%1 (0x%2)").arg(LoadErrorText(hr), code);
@@ -61,7 +83,8 @@ TFindForm::TFindForm(TMainForm* mainForm)
     btnFind = ui->btnFind;
     chkRegistered = ui->chkRegistered;
     chkFolder = ui->chkFolder;
-    txtFolder = ui->txtFolder;
+    cbFolder = ui->cbFolder;
+    txtFolder = cbFolder->lineEdit();
     btnBrowse = ui->btnBrowse;
     tabResults = ui->tabResults;
     lvResults = ui->lvResults;
@@ -76,7 +99,11 @@ TFindForm::TFindForm(TMainForm* mainForm)
     lvResults->setColumnWidth(1, 130);
     lvResults->setColumnWidth(2, 300);
     lvFailures->setColumnWidth(0, 360);
-    chkFolder->setEnabled(false);
+    lvResults->setItemDelegateForColumn(3, new TElideMiddleDelegate(lvResults));
+    lvFailures->setItemDelegateForColumn(0, new TElideMiddleDelegate(lvFailures));
+    txtFolder->setPlaceholderText(tr("a folder to look in"));
+    LoadFolders();
+    chkFolder->setEnabled(!txtFolder->text().isEmpty());
     pbIndex->setVisible(false);
     btnCancel->setEnabled(false);
 
@@ -91,6 +118,12 @@ TFindForm::TFindForm(TMainForm* mainForm)
     connect(btnClose, &QPushButton::clicked, this, &QDialog::close);
     connect(chkRegistered, &QCheckBox::toggled, this, [this] { ScopeChange(); });
     connect(chkFolder, &QCheckBox::toggled, this, [this] { ScopeChange(); });
+    connect(txtFolder, &QLineEdit::returnPressed, this, [this] { RunGuarded([this] { cbFolderAccept(); }); });
+    connect(cbFolder, &QComboBox::activated, this, [this] { RunGuarded([this] { cbFolderAccept(); }); });
+    connect(txtFolder, &QLineEdit::textEdited, this,
+            [this](const QString& text) { chkFolder->setEnabled(!text.isEmpty() || chkFolder->isChecked()); });
+    // Beside the main window, where it was last left.
+    new TWindowPlacer(this, mainForm, QStringLiteral("Find in Libraries"));
     txtQuery->installEventFilter(this);
     connect(lvResults, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item) { RunGuarded([this, item] { lvResultsActivated(item); }); });
@@ -108,7 +141,8 @@ TFindForm::~TFindForm() {
 TIndexSources TFindForm::ChosenSources() const {
     TIndexSources sources;
     sources.Registered = chkRegistered->isChecked();
-    if (chkFolder->isChecked() && !txtFolder->text().isEmpty()) sources.Folders << txtFolder->text();
+    if (chkFolder->isChecked() && !txtFolder->text().trimmed().isEmpty())
+        sources.Folders << QDir::fromNativeSeparators(txtFolder->text().trimmed());
     return sources;
 }
 
@@ -184,11 +218,19 @@ void TFindForm::IndexFinished() {
     ListFailures();
     QString status = tr("%1 libraries in %2 files").arg(FIndex ? FIndex->LibraryCount() : 0)
                          .arg(FIndex ? int(FIndex->Files.size()) : 0);
+    FScopeFiles = job->Progress.Total;
+    FIndexedFiles = job->Stats.Cancelled && FIndex ? int(FIndex->Files.size()) : FScopeFiles;
     if (job->Stats.Cancelled) status = tr("Indexing cancelled: ") + status;
+    if (!IncompleteNote().isEmpty()) status += QStringLiteral("; ") + IncompleteNote();
     lblStatus->setText(status);
     if (FQueryPending) {
         FQueryPending = false;
-        RunQuery();
+        FRerun = false;
+        RunQuery(txtQuery->text());
+    } else if (FRerun) {
+        // The query shown was for another scope: it runs again over this one.
+        FRerun = false;
+        RunQuery(FLastQuery);
     }
 }
 
@@ -214,18 +256,21 @@ void TFindForm::btnFindClick() {
         FQueryPending = true;
         return;
     }
-    RunQuery();
+    RunQuery(txtQuery->text());
 }
 
-void TFindForm::RunQuery() {
+// The text is taken by value: it may be FLastQuery, which this clears.
+void TFindForm::RunQuery(QString text) {
     lvResults->clear();
     FResults.clear();
     TIndexQuery query;
     QString error;
-    if (!TIndexQuery::Parse(txtQuery->text(), &query, &error)) {
+    FLastQuery.clear();
+    if (!TIndexQuery::Parse(text, &query, &error)) {
         lblStatus->setText(error);
         return;
     }
+    FLastQuery = text;
     if (!FIndex) return;
     FResults = RunIndexQuery(*FIndex, query, MaxRows + 1);
     const bool more = FResults.size() > MaxRows;
@@ -249,8 +294,15 @@ void TFindForm::RunQuery() {
     lvResults->addTopLevelItems(rows);
     tabResults->setCurrentIndex(0);
     if (!rows.isEmpty()) lvResults->setCurrentItem(rows.first());
-    lblStatus->setText(more ? tr("The first %1 results").arg(MaxRows)
-                            : FResults.size() == 1 ? tr("1 result") : tr("%1 results").arg(FResults.size()));
+    QString status = more ? tr("The first %1 results").arg(MaxRows)
+                          : FResults.size() == 1 ? tr("1 result") : tr("%1 results").arg(FResults.size());
+    if (!IncompleteNote().isEmpty()) status += QStringLiteral(" (") + IncompleteNote() + QLatin1Char(')');
+    lblStatus->setText(status);
+}
+
+QString TFindForm::IncompleteNote() const {
+    if (MissingFiles() <= 0) return QString();
+    return tr("index incomplete: %1 of %2 files").arg(FIndexedFiles).arg(FScopeFiles);
 }
 
 void TFindForm::lvResultsActivated(QTreeWidgetItem* item) {
@@ -270,9 +322,74 @@ void TFindForm::btnBrowseClick() {
                                                                              txtFolder->text());
     if (folder.isEmpty()) return;
     txtFolder->setText(folder);
+    cbFolderAccept();
+}
+
+void TFindForm::cbFolderAccept() {
+    const QString typed = txtFolder->text().trimmed();
+    if (typed.isEmpty()) return;
+    const QFileInfo info(QDir::fromNativeSeparators(typed));
+    if (!info.isDir()) {
+        lblStatus->setText(tr("No such folder: %1").arg(typed));
+        return;
+    }
+    const QString folder = QDir::cleanPath(info.absoluteFilePath());
+    RememberFolder(folder);
     chkFolder->setEnabled(true);
     if (chkFolder->isChecked()) ScopeChange();
     else chkFolder->setChecked(true);  // ScopeChange follows
+}
+
+QStringList TFindForm::Folders() const {
+    QStringList folders;
+    for (int i = 0; i < cbFolder->count(); ++i) folders << cbFolder->itemText(i);
+    return folders;
+}
+
+void TFindForm::RememberFolder(const QString& folder) {
+    QStringList folders = Folders();
+    folders.removeAll(folder);
+    folders.prepend(folder);
+    while (folders.size() > MaxFolders) folders.removeLast();
+    const QSignalBlocker quiet(cbFolder);
+    cbFolder->clear();
+    cbFolder->addItems(folders);
+    cbFolder->setCurrentIndex(0);
+    SaveFolders();
+}
+
+void TFindForm::LoadFolders() {
+    QStringList folders;
+    ScopedHKEY key;
+    const std::string path = std::string(kFoldersKey) + "\\" + kFoldersSubkey;
+    if (RegOpenKeyEx(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS) {
+        for (int i = 0; i < MaxFolders; ++i) {
+            std::string value;
+            if (!RegReadString(key.Get(), nullptr, ("F" + std::to_string(i)).c_str(), &value)) break;
+            const QString folder = QString::fromStdString(value);
+            if (!folder.isEmpty() && !folders.contains(folder)) folders << folder;
+        }
+    }
+    const QSignalBlocker quiet(cbFolder);
+    cbFolder->clear();
+    cbFolder->addItems(folders);
+    cbFolder->setCurrentIndex(folders.isEmpty() ? -1 : 0);
+}
+
+void TFindForm::SaveFolders() const {
+    // Written in one go: the old list goes and the new one comes in one save of the file.
+    ScopedHKEY key;
+    if (RegCreateKeyEx(HKEY_CURRENT_USER, kFoldersKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                       key.Put(), nullptr) != ERROR_SUCCESS)
+        return;
+    RegDeleteTree(key.Get(), kFoldersSubkey);
+    ScopedHKEY values;
+    if (RegCreateKeyEx(key.Get(), kFoldersSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                       values.Put(), nullptr) != ERROR_SUCCESS)
+        return;
+    const QStringList folders = Folders();
+    for (int i = 0; i < folders.size(); ++i)
+        RegWriteString(values.Get(), ("F" + std::to_string(i)).c_str(), folders[i].toStdString());
 }
 
 void TFindForm::btnCancelClick() {
@@ -282,5 +399,10 @@ void TFindForm::btnCancelClick() {
 }
 
 void TFindForm::ScopeChange() {
+    // Results of the old scope would read as results of the new one.
+    lvResults->clear();
+    FResults.clear();
+    FRerun = !FLastQuery.isEmpty();
+    FScopeFiles = FIndexedFiles = 0;
     if (isVisible() || FWorker) StartIndex();
 }

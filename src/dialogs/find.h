@@ -13,6 +13,7 @@
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -39,7 +40,9 @@ public:
     QPushButton* btnFind;
     QCheckBox* chkRegistered;
     QCheckBox* chkFolder;
-    QLineEdit* txtFolder;
+    // The folder to look in, typed, pasted or picked from the folders used before.
+    QComboBox* cbFolder;
+    QLineEdit* txtFolder;  // cbFolder's edit field
     QPushButton* btnBrowse;
     QTabWidget* tabResults;
     QTreeWidget* lvResults;
@@ -51,12 +54,20 @@ public:
 
     // Most result rows listed.
     static constexpr size_t MaxRows = 5000;
+    // Most folders kept in cbFolder's list.
+    static constexpr int MaxFolders = 12;
 
     // ---- handlers and operations ----------------------------------------------------------
     void btnFindClick();
     void btnBrowseClick();
     void btnCancelClick();
     void ScopeChange();
+    // A folder typed or picked in cbFolder: it becomes the folder looked in.
+    void cbFolderAccept();
+    // The folders of cbFolder's list, the last used first.
+    QStringList Folders() const;
+    // The files of the scope the index has not read because its build was cancelled (0: none).
+    int MissingFiles() const { return FScopeFiles - FIndexedFiles; }
     // Opens the row's library in the main window and selects its class and member.
     void lvResultsActivated(QTreeWidgetItem* item);
     // Builds or refreshes the index of the chosen scope in the background.
@@ -81,8 +92,14 @@ private:
     TIndexSources ChosenSources() const;
     void IndexFinished();
     void ShowProgress();
-    void RunQuery();
+    void RunQuery(QString text);
     void ListFailures();
+    // The folder list: put first, kept under HKEY_CURRENT_USER.
+    void RememberFolder(const QString& folder);
+    void LoadFolders();
+    void SaveFolders() const;
+    // The status line's note on a cancelled build, or empty.
+    QString IncompleteNote() const;
 
     std::unique_ptr<Ui::TFindForm> ui;
     TMainForm* FMainForm;
@@ -97,6 +114,12 @@ private:
     bool FRestart = false;
     // A query asked for while the index was being built: it runs when the build ends.
     bool FQueryPending = false;
+    // The query last run: it runs again over a new scope.
+    QString FLastQuery;
+    bool FRerun = false;
+    // Of the scope the index was last built for: its files, and how many the index holds.
+    int FScopeFiles = 0;
+    int FIndexedFiles = 0;
 };
 
 // The window, once it exists.

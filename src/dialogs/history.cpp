@@ -190,3 +190,12 @@ void THistoryForm::Navigate(const HistoryEntry& entry) {
         members->setFocus(Qt::OtherFocusReason);
     }
 }
+
+void THistoryForm::keyPressEvent(QKeyEvent* event) {
+    // Esc closes the window, as it closes dialogs.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

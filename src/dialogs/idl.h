@@ -1,11 +1,14 @@
 // TIdlForm: the "IDL" tool window. It shows the IDL of the class selected in the main window
 // and follows the selection; a selected member is scrolled to and highlighted. Keywords,
 // attributes, comments and strings are coloured by colour rules; the names of the library's
-// own types are hot spots that select that class in the main window. Copy puts the IDL on the
+// own types that the main window lists are links that select that class there (the text
+// shown is exactly the text copied and saved: links are drawn over it, not marked in it). Copy puts the IDL on the
 // clipboard, Save writes it to a .idl file. Created once with the main window; closing it only
 // hides it.
 #pragma once
 
+#include <QPoint>
+#include <QTextEdit>
 #include <QString>
 #include <QWidget>
 
@@ -16,6 +19,7 @@
 #include "writers/idl.h"
 
 struct ITypeInfo;
+class QKeyEvent;
 class QPushButton;
 class TColorMemo;
 class TMainForm;
@@ -44,6 +48,20 @@ public:
     // The line of the highlighted member, or -1.
     int HighlightedLine() const { return FHighlight; }
 
+    // A link of the view: where it is (line, and column and length in characters of that
+    // line) and the class it selects.
+    struct TLink {
+        int Line = 0;
+        int Column = 0;
+        int Length = 0;
+        QString Target;
+    };
+    const std::vector<TLink>& Links() const { return FLinks; }
+    // The link under a point of the memo's viewport, or null.
+    const TLink* LinkAt(const QPoint& viewportPos) const;
+    // Follows a link: selects its class in the main window.
+    void FollowLink(const TLink& link);
+
     void btnCopyClick();
     void btnSaveClick();
     // Writes the IDL shown to FileName; false (with a message box) when it cannot.
@@ -51,11 +69,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Refresh();
     void Highlight();
     void HotSpotClick(const QString& phrase);
+    void ShowMarks();
 
     std::unique_ptr<Ui::TIdlForm> ui;
     TMainForm* FMainForm;
@@ -64,6 +85,9 @@ private:
     bool FFollowing = false;           // told of a selection at least once
     std::string FText;
     std::vector<TIdlTypeSpan> FSpans;
+    std::vector<TLink> FLinks;
+    QPoint FPressedAt{-1, -1};
+    QTextEdit::ExtraSelection FHighlightMark;
     QString FMember;
     int FInvokeKind = 0;
     int FHighlight = -1;

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "platform/com/combase.h"
 #include "platform/oleauto/comptr.h"
+#include "index/libindex.h"
 #include "ui_resolve.h"
 
 #include <QKeyEvent>
@@ -28,9 +29,48 @@ QString FromUtf16(std::u16string_view s) { return QString::fromUtf16(s.data(), q
 
 }  // namespace
 
+struct TResolveForm::TClassMap {
+    bool Built = false;
+    TClassLibraryMap Libraries;
+};
+
+namespace {
+
+// The map of the dialog open on this thread.
+thread_local TResolveForm::TClassMap* g_classMap = nullptr;
+
+}  // namespace
+
+std::string LocateClassLibrary(const CLSID& clsid) {
+    TResolveForm::TClassMap* map = g_classMap;
+    if (!map) return RegisteredLibraryDeclaringClsid(clsid).toStdString();
+    if (!map->Built) {
+        map->Built = true;
+        TIndexSources sources;
+        sources.Registered = true;
+        map->Libraries = BuildLibraryIndex(sources, IndexCachePath())->ClassLibraries();
+    }
+    const auto it = map->Libraries.find(clsid);
+    return it == map->Libraries.end() ? std::string() : it->second.toStdString();
+}
+
 TResolveForm::TResolveForm(QWidget* owner, std::function<void(const QString&)> openTypeLib)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      ui(std::make_unique<Ui::TResolveForm>()) {
+    if (openTypeLib) FOpenTypeLib = [open = std::move(openTypeLib)](const QString& path, const QString&) { open(path); };
+    Setup();
+}
+
+TResolveForm::TResolveForm(QWidget* owner, std::function<void(const QString&, const QString&)> openTypeLib)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       ui(std::make_unique<Ui::TResolveForm>()), FOpenTypeLib(std::move(openTypeLib)) {
+    Setup();
+}
+
+void TResolveForm::Setup() {
+    FClassMap = std::make_unique<TClassMap>();
+    FOuterMap = g_classMap;
+    g_classMap = FClassMap.get();
     ui->setupUi(this);
     txtProgID = ui->txtProgID;
     btnResolve = ui->btnResolve;
@@ -50,10 +90,13 @@ TResolveForm::TResolveForm(QWidget* owner, std::function<void(const QString&)> o
     ResetResult();
 }
 
-TResolveForm::~TResolveForm() = default;
+TResolveForm::~TResolveForm() {
+    if (g_classMap == FClassMap.get()) g_classMap = FOuterMap;
+}
 
 void TResolveForm::ResetResult() {
     LibraryPath.clear();
+    ClassName.clear();
     gbTypeLib->setTitle(QString());
     lblLocation->setText(QString());
     lblLocation->adjustSize();
@@ -92,12 +135,19 @@ void TResolveForm::btnResolveClick() {
         // Each step runs only when every earlier one gave S_OK; the status that stopped the
         // chain is kept.
         HRESULT status = S_OK;
+        bool noLibrary = false;
         {
             ComPtr<ITypeInfo> typeInfo;
             ComPtr<ITypeLib> typeLib;
             LibAttrPtr attr;
             status = object->GetTypeInfo(0, LOCALE_SYSTEM_DEFAULT, typeInfo.Put());
             if (status == S_OK && !typeInfo) status = E_POINTER;
+            // A class whose registration names no library, and that no registered library
+            // declares: say so rather than give the bare status.
+            if (status == DISP_E_BADINDEX) {
+                ComPtr<ITypeLib> declaring;
+                if (FAILED(LibraryDeclaringClass(clsid, &declaring))) noLibrary = true;
+            }
             UINT index = 0;
             if (status == S_OK) status = typeInfo->GetContainingTypeLib(typeLib.Put(), &index);
             if (status == S_OK && !typeLib) status = E_POINTER;
@@ -114,6 +164,15 @@ void TResolveForm::btnResolveClick() {
                     lblLocation->setText(FromUtf16(returned));
                     lblLocation->adjustSize();
                     LibraryPath = FromUtf16(returned.substr(0, returned.find(u'\0')));
+                    // The coclass the ProgID names, to select when the library is opened.
+                    ComPtr<ITypeInfo> coclass;
+                    TypeAttrPtr classAttr;
+                    BStr className;
+                    if (SUCCEEDED(typeLib->GetTypeInfoOfGuid(clsid, coclass.Put())) && coclass &&
+                        SUCCEEDED(coclass->GetTypeAttr(classAttr.Put(coclass.Get()))) && classAttr &&
+                        classAttr->typekind == TKIND_COCLASS &&
+                        SUCCEEDED(coclass->GetDocumentation(MEMBERID_NIL, className.Put(), nullptr, nullptr, nullptr)))
+                        ClassName = FromUtf16(className.View());
                     BStr doc;
                     if (typeLib->GetDocumentation(-1, nullptr, doc.Put(), nullptr, nullptr) == S_OK)
                         gbTypeLib->setTitle(FromUtf16(doc.View()));
@@ -127,6 +186,8 @@ void TResolveForm::btnResolveClick() {
         }
         QuitServer(object.Get());
         object.Reset();
+        if (FAILED(status) && noLibrary)
+            throw std::runtime_error("No registered library declares the class.");
         if (FAILED(status)) throw EOleSysError(status);
     } catch (const std::exception& e) {
         lblLocation->setText(QString::fromUtf8(e.what()));
@@ -139,7 +200,7 @@ void TResolveForm::btnOpenClick() {
     accept();
     if (LibraryPath.isEmpty() || !FOpenTypeLib) return;
     THourglass hourglass;
-    FOpenTypeLib(LibraryPath);
+    FOpenTypeLib(LibraryPath, ClassName);
 }
 
 void TResolveForm::QuitServer(IDispatch* object) {

@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/mainform.h"
+#include "app/placement.h"
 #include "ui_search.h"
 
 #include <QCloseEvent>
@@ -159,6 +160,7 @@ TSearchForm::TSearchForm(TMainForm* mainForm)
             [this](const QModelIndex& current) { RunGuarded([&] { lvSearchChange(current.row()); }); });
     connect(FModel, &QAbstractItemModel::modelReset, this, [this] { FLastReportedRow = -1; });
     txtSearch->installEventFilter(this);
+    new TWindowPlacer(this, mainForm, QStringLiteral("Search"), false);
 
     FormCreate();
 }
@@ -181,12 +183,7 @@ void TSearchForm::FormCreate() {
 }
 
 void TSearchForm::showEvent(QShowEvent* event) {
-    // Centred on the main window.
-    if (QWidget* owner = parentWidget()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(owner->frameGeometry().center());
-        move(frame.topLeft());
-    }
+    // Its placer has put it beside the main window, so the lists it selects in stay in sight.
     QDialog::showEvent(event);
     FormShow();
 }

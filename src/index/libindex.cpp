@@ -409,6 +409,15 @@ QString TLibraryIndex::LibraryDeclaringClsid(const GUID& clsid) const {
     return QString();
 }
 
+TClassLibraryMap TLibraryIndex::ClassLibraries() const {
+    TClassLibraryMap map;
+    for (const TIndexFilePtr& f : Files)
+        for (const TIndexLibrary& lib : f->Libraries)
+            for (const TIndexType& t : lib.Types)
+                if (t.TypeKind == TKIND_COCLASS) map.emplace(t.Guid, lib.Path);
+    return map;
+}
+
 QString RegisteredLibraryDeclaringClsid(const GUID& clsid) {
     TIndexSources sources;
     sources.Registered = true;

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -83,6 +84,13 @@ struct TIndexSources {
 // also followed by ".N" (a copy of a file's resource N).
 bool IsIndexedFileName(const QString& fileName);
 
+// Orders GUIDs by their bytes (map keys).
+struct TGuidLess {
+    bool operator()(const GUID& a, const GUID& b) const { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
+};
+// CLSID -> the path (for LoadTypeLib) of the library declaring that coclass.
+using TClassLibraryMap = std::map<GUID, QString, TGuidLess>;
+
 class TLibraryIndex {
 public:
     // Files in the order of the sources (registered ones first, then the folders, sorted).
@@ -92,6 +100,8 @@ public:
     int LibraryCount() const;
     // The library declaring a coclass with this CLSID: its path for LoadTypeLib; empty when none.
     QString LibraryDeclaringClsid(const GUID& clsid) const;
+    // Every coclass of the index with its library (the first that declares it, as above).
+    TClassLibraryMap ClassLibraries() const;
 };
 
 // The same over the registered libraries, with the index brought up to date from the cache

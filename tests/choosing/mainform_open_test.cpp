@@ -105,6 +105,17 @@ TEST_F(MainFormOpenTest, OpenAndResolveCommandsOpenWhatTheDialogsFound) {
     form.miResolveClick();
     EXPECT_EQ(OpenFile(form), noDoc);
     EXPECT_EQ(form.mruTypeLib->Items(), QStringList({noDoc, doc}));
+
+    // The library opens at the class the ProgID names, not at its first class (Gadget).
+    InModalDialog<TResolveForm>([](TResolveForm* dialog) {
+        dialog->txtProgID->setText("Quibrel.Sprocket");
+        dialog->btnResolveClick();
+        dialog->btnOpen->click();
+    });
+    form.miResolveClick();
+    EXPECT_EQ(OpenFile(form), doc);
+    ASSERT_TRUE(form.SelectedClassRow());
+    EXPECT_EQ(form.SelectedClassRow()->Caption(), "Sprocket");
     EXPECT_TRUE(errors.isEmpty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }

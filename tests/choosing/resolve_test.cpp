@@ -77,7 +77,8 @@ TEST_F(ResolveFormTest, FailuresShowTheSystemMessageAndClearTheEarlierResult) {
         {"No.Such.ProgID", "Invalid class string"},
         {"Quibrel.Unregistered", "Class not registered"},
         {"Quibrel.NoServer", "Class not registered"},
-        {"Quibrel.NoTypeLib", "Invalid index."},
+        // The stand-in object's bare status would read "Invalid index.".
+        {"Quibrel.NoTypeLib", "No registered library declares the class."},
         {"Quibrel.Orphan", "Library not registered."},
     };
     for (const auto& c : cases) {

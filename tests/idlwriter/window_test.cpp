@@ -1,6 +1,7 @@
 // The IDL window: following the main window's selection, the member highlighted, hot spots
 // that select a class, colour rules, and Save.
 #include "components/ColMemo/colmemo.h"
+#include "dialogs/history.h"
 #include "dialogs/idl.h"
 
 #include "common/windowenv.h"
@@ -11,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextDocument>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -50,7 +54,11 @@ TEST_F(IdlWindowTest, OpensFromTheViewMenuAndFollowsTheSelection) {
     ASSERT_GE(line, 0);
     const QString text = idl_->memIdl->document()->findBlockByNumber(line + 1).text();
     EXPECT_TRUE(text.contains(QStringLiteral(" Add("))) << text.toStdString();
-    ASSERT_EQ(idl_->memIdl->extraSelections().size(), 1);
+    // One mark spans the member's lines (the others are the links).
+    int highlights = 0;
+    for (const QTextEdit::ExtraSelection& mark : idl_->memIdl->extraSelections())
+        highlights += mark.format.property(QTextFormat::FullWidthSelection).toBool();
+    EXPECT_EQ(highlights, 1);
 
     SelectClass(QStringLiteral("Bounds"));
     EXPECT_EQ(idl_->windowTitle(), QStringLiteral("IDL - Bounds"));
@@ -64,15 +72,46 @@ TEST_F(IdlWindowTest, OpensFromTheViewMenuAndFollowsTheSelection) {
     EXPECT_EQ(idl_->windowTitle(), QStringLiteral("IDL - DPanel"));
 }
 
-TEST_F(IdlWindowTest, TypeNamesOfTheLibraryAreHotSpotsThatSelectTheClass) {
+TEST_F(IdlWindowTest, TypeNamesOfTheLibraryAreLinksThatSelectTheClass) {
     SelectClass(QStringLiteral("IShapes"));
     form_->miIdl->trigger();
-    // Markers around the library's own type names, none around imported ones.
-    EXPECT_TRUE(Shown().contains(QStringLiteral("\x1E" "Bounds" "\x1F")));
-    EXPECT_FALSE(Shown().contains(QStringLiteral("\x1E" "SharedColour")));
-    EXPECT_FALSE(QString::fromStdString(idl_->IdlText()).contains(QChar(0x1E)));
-    idl_->memIdl->OnHotSpotClick(idl_->memIdl, QStringLiteral("Bounds"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(idl_));
+    // The view holds exactly the text copied and saved: links are drawn over it.
+    EXPECT_EQ(Shown().toStdString(), idl_->IdlText());
+    // Links on the library's own listed classes; none on imported types, none on a type the
+    // class list does not show (the pure vtable IDispatch of the fixture's base declarations).
+    QStringList targets;
+    for (const TIdlForm::TLink& link : idl_->Links()) {
+        targets << link.Target;
+        EXPECT_EQ(idl_->memIdl->document()->findBlockByNumber(link.Line).text().mid(link.Column, link.Length), link.Target);
+    }
+    EXPECT_TRUE(targets.contains(QStringLiteral("Bounds")));
+    EXPECT_FALSE(targets.contains(QStringLiteral("SharedColour")));
+    EXPECT_FALSE(targets.contains(QStringLiteral("IDispatch")));
+
+    // A click on a link selects its class; a click beside one does nothing and records nothing.
+    const auto clickAt = [&](const TIdlForm::TLink& link, int offset) {
+        const QTextBlock block = idl_->memIdl->document()->findBlockByNumber(link.Line);
+        QTextCursor at(block);
+        at.setPosition(block.position() + link.Column);
+        idl_->memIdl->centerCursor();
+        idl_->memIdl->setTextCursor(at);
+        idl_->memIdl->ensureCursorVisible();
+        const QRect r = idl_->memIdl->cursorRect(at);
+        QTest::mouseClick(idl_->memIdl->viewport(), Qt::LeftButton, {}, QPoint(r.left() + offset, r.center().y()));
+    };
+    auto* history = new THistoryForm(form_.get());
+    const int before = history->Count();
+    const auto inherits = std::find_if(idl_->Links().begin(), idl_->Links().end(),
+                                       [](const TIdlForm::TLink& l) { return l.Target == QStringLiteral("Bounds"); });
+    ASSERT_NE(inherits, idl_->Links().end());
+    const TIdlForm::TLink bounds = *inherits;
+    clickAt(bounds, -40);
+    EXPECT_EQ(SelectedClass(), QStringLiteral("IShapes"));
+    EXPECT_EQ(history->Count(), before);
+    clickAt(bounds, 2);
     EXPECT_EQ(SelectedClass(), QStringLiteral("Bounds"));
+    EXPECT_EQ(history->Count(), before + 1) << "the place left";
     EXPECT_EQ(idl_->windowTitle(), QStringLiteral("IDL - Bounds"));
 }
 

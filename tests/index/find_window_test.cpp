@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -140,6 +141,50 @@ TEST_F(FindWindowTest, CancellingKeepsWhatWasIndexed) {
     ASSERT_TRUE(find->Index());
     EXPECT_LT(find->Index()->Files.size(), 281u);
     EXPECT_FALSE(find->btnCancel->isEnabled());
+    // The results then say that they come from part of the scope, until it is indexed whole.
+    const QString incomplete =
+        QStringLiteral("index incomplete: %1 of 281 files").arg(find->Index()->Files.size());
+    EXPECT_TRUE(find->lblStatus->text().contains(incomplete)) << find->lblStatus->text().toStdString();
+    Query(find, "Node");
+    EXPECT_TRUE(find->lblStatus->text().endsWith("(" + incomplete + ")")) << find->lblStatus->text().toStdString();
+    find->StartIndex();
+    find->WaitForIndex();
+    Query(find, "Node");
+    EXPECT_FALSE(find->lblStatus->text().contains("incomplete")) << find->lblStatus->text().toStdString();
+}
+
+// A folder typed or pasted is looked in like a chosen one, and kept in a list of folders that
+// outlives the window; changing the folder drops the old results and runs the query again.
+TEST_F(FindWindowTest, TypedFoldersAreKeptAndAScopeChangeReplacesTheResults) {
+    TFindForm* find = OpenOnFolder();
+    ASSERT_TRUE(find);
+    Query(find, "IShapes");
+    ASSERT_GE(find->lvResults->topLevelItemCount(), 2);
+
+    LibraryFolder shared{"QuibrelShared.tlb"};
+    find->txtFolder->setText(folder.File("no such folder"));
+    QTest::keyClick(find->txtFolder, Qt::Key_Return);
+    EXPECT_TRUE(find->lblStatus->text().startsWith("No such folder")) << find->lblStatus->text().toStdString();
+    EXPECT_GE(find->lvResults->topLevelItemCount(), 2) << "nothing changed";
+
+    find->txtFolder->setText(shared.Path());
+    QTest::keyClick(find->txtFolder, Qt::Key_Return);
+    EXPECT_EQ(find->lvResults->topLevelItemCount(), 0) << "no rows of the old folder under the new scope";
+    find->WaitForIndex();
+    EXPECT_EQ(find->Index()->LibraryCount(), 1);
+    EXPECT_EQ(find->lvResults->topLevelItemCount(), 0) << "IShapes is not in QuibrelShared";
+    EXPECT_EQ(find->lblStatus->text(), "0 results");
+    Query(find, "SharedThing");
+    EXPECT_GE(find->lvResults->topLevelItemCount(), 1);
+    EXPECT_EQ(find->Folders().mid(0, 2), QStringList({QDir::cleanPath(shared.Path()), QDir::cleanPath(folder.Path())}));
+
+    form_.reset();
+    form_ = std::make_unique<TMainForm>();
+    form_->miFindInLibraries->trigger();
+    ASSERT_TRUE(FindForm);
+    EXPECT_EQ(FindForm->Folders().mid(0, 2), QStringList({QDir::cleanPath(shared.Path()), QDir::cleanPath(folder.Path())}));
+    EXPECT_EQ(FindForm->txtFolder->text(), QDir::cleanPath(shared.Path()));
+    FindForm->WaitForIndex();
 }
 
 }  // namespace

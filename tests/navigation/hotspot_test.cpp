@@ -247,3 +247,47 @@ TEST_F(HotSpotTest, SelectByNamesIgnoresLetterCaseAndLeavesFocusAndHistory) {
     EXPECT_EQ(SelectedClass(), "IShapes");
     EXPECT_EQ(SelectedMember(), "Place");
 }
+
+// The keyboard: Tab goes from the member list into the pane, onto its first hot spot and on
+// from hot spot to hot spot, then out of the pane; Enter follows the one reached, as a click
+// does. Home and End in the lists select, as the arrows do.
+TEST_F(HotSpotTest, TabReachesHotSpotsEnterFollowsThemAndHomeEndSelect) {
+    SelectClass("IShapes");
+    SelectMember("Blend");
+    form_->lvMembers->setFocus(Qt::OtherFocusReason);
+    QWidget* pane = form_->txtDoc->Widget();
+    QTest::keyClick(form_->lvMembers, Qt::Key_Tab);
+    EXPECT_EQ(FocusName(), "txtDoc");
+    // (How the imported type is qualified depends on where its library was found.)
+    const QString first = form_->txtDoc->CurrentHotSpot();
+    EXPECT_TRUE(first.endsWith(".SharedColour")) << form_->txtDoc->Text().toStdString();
+    QTest::keyClick(pane, Qt::Key_Tab);
+    EXPECT_EQ(form_->txtDoc->CurrentHotSpot(), "Tint");
+    QTest::keyClick(pane, Qt::Key_Backtab);
+    EXPECT_EQ(form_->txtDoc->CurrentHotSpot(), first);
+    // Past the last hot spot Tab leaves the pane.
+    for (int i = 0; i < 3; ++i) QTest::keyClick(pane, Qt::Key_Tab);
+    EXPECT_NE(FocusName(), "txtDoc");
+
+    // Enter follows the hot spot reached, as a click does.
+    SelectClass("Canvas");
+    SelectMember("DPanelEvents");
+    form_->lvMembers->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(form_->lvMembers, Qt::Key_Tab);
+    ASSERT_EQ(form_->txtDoc->CurrentHotSpot(), "DPanelEvents") << form_->txtDoc->Text().toStdString();
+    QTest::keyClick(pane, Qt::Key_Return);
+    EXPECT_EQ(SelectedClass(), "DPanelEvents");
+    EXPECT_EQ(HistoryTexts(), QStringList({"Canvas.DPanelEvents"}));
+
+    // The first member row of a freshly listed class is current but not selected: Home selects it.
+    SelectClass("IShapes");
+    ASSERT_GT(form_->lvMembers->topLevelItemCount(), 1);
+    form_->lvMembers->setFocus(Qt::OtherFocusReason);
+    form_->lvMembers->clearSelection();
+    form_->lvMembers->setCurrentItem(form_->lvMembers->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+    QTest::keyClick(form_->lvMembers, Qt::Key_Home);
+    EXPECT_EQ(SelectedMember(), form_->lvMembers->topLevelItem(0)->text(0));
+    QTest::keyClick(form_->lvMembers, Qt::Key_End);
+    const int n = form_->lvMembers->topLevelItemCount();
+    EXPECT_EQ(SelectedMember(), form_->lvMembers->topLevelItem(n - 1)->text(0));
+}
