@@ -211,6 +211,7 @@ struct Var {
 struct Impl {
     std::string name, key;
     int flags = 0;
+    HRESULT unresolved = S_OK;  // the referenced type (in a library not found) could not be reached
 };
 
 struct Type {
@@ -410,17 +411,29 @@ private:
         if (ti2) t.custom = Custom([&](CUSTDATA* d) { return ti2->GetAllCustData(d); }, where);
         members_ += long(attr->cFuncs) + attr->cVars + attr->cImplTypes;
 
-        for (UINT j = 0; j < attr->cImplTypes; ++j) {
+        // A dual interface is compared by its interface side, which has the same members and
+        // the interface's own base.
+        const bool dualView = withSide && t.kind == TKIND_DISPATCH && (t.flags & TYPEFLAG_FDUAL);
+        for (UINT j = 0; j < (dualView ? 0u : UINT(attr->cImplTypes)); ++j) {
             Impl impl;
             HREFTYPE href = 0;
             ComPtr<ITypeInfo> ref;
             hr = ti->GetImplTypeFlags(j, &impl.flags);
             if (SUCCEEDED(hr)) hr = ti->GetRefTypeOfImplType(j, &href);
-            if (SUCCEEDED(hr)) hr = ti->GetRefTypeInfo(href, ref.Put());
-            if (SUCCEEDED(hr) && !ref) hr = E_POINTER;
             if (FAILED(hr)) {
                 Problem(where + " implemented type " + std::to_string(j), hr);
                 t.complete = false;
+                continue;
+            }
+            hr = ti->GetRefTypeInfo(href, ref.Put());
+            if (SUCCEEDED(hr) && !ref) hr = E_POINTER;
+            if (FAILED(hr)) {
+                // Most often an imported library that is not at hand: what the reference
+                // names cannot be told, which the comparison says only where it matters.
+                impl.name = "?";
+                impl.key = "?";
+                impl.unresolved = hr;
+                t.impls.push_back(std::move(impl));
                 continue;
             }
             BStr refName;
@@ -434,8 +447,9 @@ private:
             t.impls.push_back(std::move(impl));
         }
 
-        t.funcs.reserve(attr->cFuncs);
-        for (UINT j = 0; j < attr->cFuncs; ++j) {
+        const UINT cFuncs = dualView ? 0 : attr->cFuncs;
+        t.funcs.reserve(cFuncs);
+        for (UINT j = 0; j < cFuncs; ++j) {
             FuncDescPtr fd;
             hr = ti->GetFuncDesc(j, fd.Put(ti));
             if (FAILED(hr) || !fd) {
@@ -521,7 +535,7 @@ private:
             t.vars.push_back(std::move(v));
         }
 
-        if (withSide && t.kind == TKIND_DISPATCH && (t.flags & TYPEFLAG_FDUAL)) {
+        if (dualView) {
             HREFTYPE href = 0;
             ComPtr<ITypeInfo> side;
             hr = ti->GetRefTypeOfImplType(UINT(-1), &href);
@@ -757,7 +771,15 @@ private:
         const std::string baseB = b.impls.empty() ? "none" : b.impls[0].name;
         const std::string keyA = a.impls.empty() ? "" : a.impls[0].key;
         const std::string keyB = b.impls.empty() ? "" : b.impls[0].key;
-        if (keyA != keyB && a.complete && b.complete) Add(TDiffLevel::Breaking, "base-changed", where, {}, baseA, baseB);
+        const HRESULT unresolvedA = a.impls.empty() ? S_OK : a.impls[0].unresolved;
+        const HRESULT unresolvedB = b.impls.empty() ? S_OK : b.impls[0].unresolved;
+        if (FAILED(unresolvedA) || FAILED(unresolvedB)) {
+            // Both unknown: nothing to tell apart; one unknown: not comparable.
+            if (SUCCEEDED(unresolvedA) || SUCCEEDED(unresolvedB))
+                r_.Problems.push_back({FAILED(unresolvedB), where + " base interface", FAILED(unresolvedB) ? unresolvedB : unresolvedA});
+        } else if (keyA != keyB && a.complete && b.complete) {
+            Add(TDiffLevel::Breaking, "base-changed", where, {}, baseA, baseB);
+        }
         // Members of a dual interface are also called by DISPID.
         const bool dual = (a.flags & TYPEFLAG_FDUAL) && (b.flags & TYPEFLAG_FDUAL);
         Functions(where, a, b, complete, dual ? Binding::Dual : Binding::Vtable, sameGuid);
@@ -948,6 +970,17 @@ private:
                 Add(TDiffLevel::Info, "flags-changed", where, {}, ImplText(ia), ImplText(ib));
         }
         if (!complete) return;
+        // An entry that could not be followed may be any of the other side's: not comparable.
+        for (std::size_t i = 0; i < a.impls.size(); ++i)
+            if (!takenA[i] && FAILED(a.impls[i].unresolved)) {
+                r_.Problems.push_back({false, where + " implemented type " + std::to_string(i), a.impls[i].unresolved});
+                return;
+            }
+        for (std::size_t j = 0; j < b.impls.size(); ++j)
+            if (!takenB[j] && FAILED(b.impls[j].unresolved)) {
+                r_.Problems.push_back({true, where + " implemented type " + std::to_string(j), b.impls[j].unresolved});
+                return;
+            }
         for (std::size_t i = 0; i < a.impls.size(); ++i)
             if (!takenA[i]) Add(TDiffLevel::Breaking, "coclass-interface-removed", where, {}, ImplText(a.impls[i]), {});
         for (std::size_t j = 0; j < b.impls.size(); ++j)
