@@ -18,9 +18,10 @@
 
 namespace {
 
-// Sets the calling convention of one function (widl writes only stdcall): the function
-// record's FKCCIC word holds it in bits 8 to 11.
-bool SetCallConv(const QString& in, const QString& out, const std::string& type, const std::string& member, unsigned cc) {
+// Edits one MSFT library for cases widl cannot write: Edit(bytes, type base record, member
+// record or -1) on the named type and member (empty: the type alone).
+template <class Edit>
+bool Patch(const QString& in, const QString& out, const std::string& type, const std::string& member, Edit edit) {
     std::ifstream f(in.toStdString(), std::ios::binary);
     damage::Bytes b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     damage::Msft m;
@@ -32,20 +33,26 @@ bool SetCallConv(const QString& in, const QString& out, const std::string& type,
         if (!damage::In(b, e + 12, std::int64_t(len))) return {};
         return std::string(b.begin() + e + 12, b.begin() + e + 12 + std::int64_t(len));
     };
+    auto write = [&] {
+        std::ofstream o(out.toStdString(), std::ios::binary);
+        o.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+        return bool(o);
+    };
     for (int t = 0; t < m.count; ++t) {
         const std::int64_t base = m.TypeBase(b, t);
         if (nameAt(damage::Get32(b, base + 0x34)) != type) continue;
+        if (member.empty()) {
+            edit(b, base, std::int64_t(-1));
+            return write();
+        }
         const std::int64_t block = damage::Get32(b, base + 4);
         const std::int32_t ce = damage::Get32(b, base + 0x18);
         const int members = (ce & 0xFFFF) + ((ce >> 16) & 0xFFFF);
         const std::int64_t names = block + 4 + damage::Get32(b, block) + 4 * members, offs = names + 4 * members;
         for (int k = 0; k < members; ++k) {
             if (nameAt(damage::Get32(b, names + 4 * k)) != member) continue;
-            const std::int64_t rec = block + 4 + damage::Get32(b, offs + 4 * k);
-            damage::Put32(b, rec + 16, (std::uint32_t(damage::Get32(b, rec + 16)) & ~0xF00u) | (cc << 8));
-            std::ofstream o(out.toStdString(), std::ios::binary);
-            o.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-            return bool(o);
+            edit(b, base, block + 4 + damage::Get32(b, offs + 4 * k));
+            return write();
         }
     }
     return false;
@@ -166,7 +173,10 @@ TEST(DiffRules, CallingConvention) {
     ASSERT_TRUE(pairs.BaseError().isEmpty());
     const QString base = pairs.Path(QStringLiteral("base"));
     const QString cdecl = QDir(pairs.Dir()).filePath(QStringLiteral("cdecl.tlb"));
-    ASSERT_TRUE(SetCallConv(base, cdecl, "IShape", "Count", 1));
+    // widl writes only stdcall: the function record's FKCCIC word holds it in bits 8 to 11.
+    ASSERT_TRUE(Patch(base, cdecl, "IShape", "Count", [](damage::Bytes& b, std::int64_t, std::int64_t rec) {
+        damage::Put32(b, rec + 16, (std::uint32_t(damage::Get32(b, rec + 16)) & ~0xF00u) | (1u << 8));
+    }));
     DiffRun r = RunDiff({base, cdecl});
     EXPECT_EQ(r.code, 12);
     EXPECT_EQ(r.out, Lines({kNotRaised, "breaking\tcallconv-changed\tIShape.Count\tstdcall -> cdecl"}));
@@ -209,16 +219,20 @@ TEST(DiffCommand, UsageAndUnreadableInput) {
     const QJsonArray problems = QJsonDocument::fromJson(json.out).object()[QStringLiteral("problems")].toArray();
     ASSERT_EQ(problems.size(), 1);
     EXPECT_EQ(problems[0].toObject()[QStringLiteral("library")].toString(), QStringLiteral("old"));
-    // An import that cannot be found makes the types built on it unreadable: exit 1, even
-    // for a library against itself.
-    QTemporaryDir alone;
-    const QString copy = alone.filePath(QStringLiteral("base.tlb"));
-    ASSERT_TRUE(QFile::copy(base, copy));
-    DiffRun lonely = RunDiff({copy, copy});
-    EXPECT_EQ(lonely.code, 1);
-    EXPECT_TRUE(lonely.out.isEmpty());
-    EXPECT_TRUE(lonely.err.contains("cannot compare old library: type ")) << lonely.err.toStdString();
-    ExpectValid({json.out, RunDiff({copy, copy, QStringLiteral("--json")}).out});
+    // A type whose members cannot be read: exit 1, even for a library against itself, and no
+    // removal reported in its place.
+    const QString damaged = QDir(pairs.Dir()).filePath(QStringLiteral("damaged.tlb"));
+    ASSERT_TRUE(Patch(base, damaged, "IShape", "", [](damage::Bytes& b, std::int64_t type, std::int64_t) {
+        damage::Put32(b, type + 4, 0x7FFFFFF0u);
+    }));
+    DiffRun self = RunDiff({damaged, damaged});
+    EXPECT_EQ(self.code, 1);
+    EXPECT_TRUE(self.out.isEmpty());
+    EXPECT_TRUE(self.err.contains("cannot compare old library: type ")) << self.err.toStdString();
+    DiffRun against = RunDiff({base, damaged});
+    EXPECT_EQ(against.code & 1, 1);
+    EXPECT_FALSE(against.out.contains("member-removed\tIShape.")) << against.out.toStdString();
+    ExpectValid({json.out, RunDiff({base, damaged, QStringLiteral("--json")}).out});
 }
 
 // The two builds differ only where pointer-sized fields move a record's layout.
