@@ -28,9 +28,9 @@ constexpr char kHotEnd = '\x1F';
 
 // The colour of a line by the level it starts with.
 TColor LevelColor(QStringView line) {
-    if (line.startsWith(u"breaking\t")) return clRed;
-    if (line.startsWith(u"compatible\t")) return clGreen;
-    if (line.startsWith(u"info\t")) return clGray;
+    if (line.startsWith(u"breaking ")) return clRed;
+    if (line.startsWith(u"compatible ")) return clGreen;
+    if (line.startsWith(u"info ")) return clGray;
     return clWindowText;
 }
 
@@ -113,25 +113,44 @@ void TCompareForm::Refresh() {
     for (const TDiffChange& c : FResult.Changes)
         if (c.Rule == "type-added") removedOrAdded.insert(c.Type);
     FText.clear();
-    std::string marked;
-    int shown = 0, breaking = 0, problems = int(FResult.Problems.size());
+    // Shown in columns padded with spaces (the memo paints tabs unevenly); Copy and Save give
+    // the lines with their tabs, as the command prints them.
+    struct Row {
+        QString level, rule, where, detail;
+        bool hot;
+        qsizetype typeLength;
+    };
+    std::vector<Row> rows;
+    qsizetype whereWidth = 0;
+    int shown = 0, breaking = 0;
+    const int problems = int(FResult.Problems.size());
     for (const TDiffChange& c : FResult.Changes) {
         if (!DiffShown(c, all)) continue;
         ++shown;
         if (c.Level == TDiffLevel::Breaking) ++breaking;
-        const std::string line = DiffLine(FResult, c);
-        FText += line + "\n";
-        const std::string type = OneLineText(c.Type);
-        const std::size_t at = line.find('\t', line.find('\t') + 1) + 1;
-        if (!c.Type.empty() && !removedOrAdded.count(c.Type) && line.compare(at, type.size(), type) == 0)
-            marked += line.substr(0, at) + kHotBegin + type + kHotEnd + line.substr(at + type.size()) + "\n";
-        else
-            marked += line + "\n";
+        FText += DiffLine(FResult, c) + "\n";
+        Row row{QString::fromLatin1(DiffLevelName(c.Level)), QString::fromStdString(c.Rule),
+                QString::fromStdString(OneLineText(DiffWhere(FResult, c))), QString::fromStdString(OneLineText(DiffDetail(c))),
+                !c.Type.empty() && !removedOrAdded.count(c.Type), QString::fromStdString(OneLineText(c.Type)).size()};
+        whereWidth = std::max(whereWidth, std::min<qsizetype>(row.where.size(), 48));
+        rows.push_back(std::move(row));
+    }
+    QString marked;
+    for (const Row& row : rows) {
+        QString where = row.where;
+        qsizetype width = whereWidth;
+        if (row.hot) {
+            // The type name is the hot spot; the markers take a column each.
+            where = QChar(kHotBegin) + where.left(row.typeLength) + QChar(kHotEnd) + where.mid(row.typeLength);
+            width += 2;
+        }
+        marked += row.level.leftJustified(12) + row.rule.leftJustified(27) + where.leftJustified(width + 2) + row.detail +
+                  QLatin1Char('\n');
     }
     for (const TDiffProblem& p : FResult.Problems) {
         const std::string line = "cannot compare " + OneLineText(DiffProblemText(p));
         FText += line + "\n";
-        marked += line + "\n";
+        marked += QString::fromStdString(line) + QLatin1Char('\n');
     }
     setWindowTitle(QStringLiteral("Compare - %1 with %2")
                        .arg(QString::fromStdString(OneLineText(FResult.Old.Name)), QString::fromStdString(OneLineText(FResult.New.Name))));
@@ -143,8 +162,8 @@ void TCompareForm::Refresh() {
                                 .arg(oldName, FNewPath, QString::number(shown), QString::number(breaking));
     if (problems) summary += QStringLiteral(" %1 item(s) could not be compared.").arg(problems);
     lblSummary->setText(summary);
-    if (!marked.empty() && marked.back() == '\n') marked.pop_back();
-    memChanges->setPlainText(QString::fromStdString(marked));
+    if (marked.endsWith(QLatin1Char('\n'))) marked.chop(1);
+    memChanges->setPlainText(marked);
 }
 
 void TCompareForm::chkInfoClick() { Refresh(); }
