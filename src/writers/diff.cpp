@@ -747,10 +747,10 @@ private:
             Functions(where, a, b, complete, Binding::Module, sameGuid);
             Constants(where, a, b, complete);
             break;
-        case TKIND_INTERFACE: Vtable(where, a, b, complete, sameGuid); break;
+        case TKIND_INTERFACE: Vtable(where, a, b, complete, sameGuid, false); break;
         case TKIND_DISPATCH:
             if (a.flags & TYPEFLAG_FDUAL) {
-                if (a.side && b.side) Vtable(where, *a.side, *b.side, a.side->complete && b.side->complete, sameGuid);
+                if (a.side && b.side) Vtable(where, *a.side, *b.side, a.side->complete && b.side->complete, sameGuid, true);
             } else {
                 Functions(where, a, b, complete, Binding::Dispatch, sameGuid);
                 Properties(where, a, b, complete);
@@ -766,7 +766,7 @@ private:
 
     enum class Binding { Vtable, Dual, Dispatch, Module };
 
-    void Vtable(const std::string& where, const Type& a, const Type& b, bool complete, bool sameGuid) {
+    void Vtable(const std::string& where, const Type& a, const Type& b, bool complete, bool sameGuid, bool dual) {
         const std::string baseA = a.impls.empty() ? "none" : a.impls[0].name;
         const std::string baseB = b.impls.empty() ? "none" : b.impls[0].name;
         const std::string keyA = a.impls.empty() ? "" : a.impls[0].key;
@@ -781,7 +781,6 @@ private:
             Add(TDiffLevel::Breaking, "base-changed", where, {}, baseA, baseB);
         }
         // Members of a dual interface are also called by DISPID.
-        const bool dual = (a.flags & TYPEFLAG_FDUAL) && (b.flags & TYPEFLAG_FDUAL);
         Functions(where, a, b, complete, dual ? Binding::Dual : Binding::Vtable, sameGuid);
     }
 

@@ -97,6 +97,7 @@ const RuleCase kRuleCases[] = {
     {"BASE_CHANGED", 12, {kNotRaised, "breaking\tbase-changed\tIChild\tIShape -> IPing",
                           "breaking\tvtable-slot-changed\tIChild.Extra\tslot 6 -> slot 4"}},
     {"DISPID_CHANGED", 12, {kNotRaised, "breaking\tdispid-changed\tDEvents.Fired\tDISPID 2 -> DISPID 7"}},
+    {"DUAL_DISPID", 12, {kNotRaised, "breaking\tdispid-changed\tIDualThing.Name\tDISPID 1 -> DISPID 5"}},
     {"EVENT_ADDED", 4, {"compatible\tmember-added\tDEvents.Closed\tvoid Closed()"}},
     {"MEMBER_DOC", 0, {"info\tdoc-changed\tIDualThing.Name\t\"The name\" -> \"What it is called\""}},
     {"DEFAULT_VALUE", 4, {"compatible\tdefault-value-changed\tIDualThing.Scale\t([in, optional, defaultvalue(1)] long factor) -> ([in, optional, defaultvalue(2)] long factor)"}},
@@ -108,6 +109,8 @@ const RuleCase kRuleCases[] = {
     {"MODULE_ENTRY", 12, {kNotRaised, "breaking\tmodule-entry-changed\tThingApi.ThingStart\t\"thing.dll\" #17 -> \"thing.dll\" #18"}},
     {"TYPE_REMOVED", 12, {kNotRaised, "breaking\ttype-removed\tILegacy\tinterface"}},
     {"TYPE_ADDED", 4, {"compatible\ttype-added\tIFresh\tinterface"}},
+    // The compilers' stamps (time of compilation, command line) are no change.
+    {"STAMPS", 0, {}},
     // A breaking change with the version raised: no version-not-raised.
     {"VERSION_RAISED", 0, {"info\tversion-changed\tQuibrelDiff\t1.0 -> 2.0"}},
 };
