@@ -109,9 +109,9 @@ void TCompareForm::Compare(ITypeLib* Old, const QString& NewPath) {
 void TCompareForm::Refresh() {
     const bool all = chkInfo->isChecked();
     // Types of the open library become hot spots; the others cannot be selected there.
-    std::unordered_set<std::string> removedOrAdded;
+    std::unordered_set<std::string> addedTypes;
     for (const TDiffChange& c : FResult.Changes)
-        if (c.Rule == "type-added") removedOrAdded.insert(c.Type);
+        if (c.Rule == "type-added") addedTypes.insert(c.Type);
     FText.clear();
     // Shown in columns padded with spaces (the memo paints tabs unevenly); Copy and Save give
     // the lines with their tabs, as the command prints them.
@@ -131,7 +131,7 @@ void TCompareForm::Refresh() {
         FText += DiffLine(FResult, c) + "\n";
         Row row{QString::fromLatin1(DiffLevelName(c.Level)), QString::fromStdString(c.Rule),
                 QString::fromStdString(OneLineText(DiffWhere(FResult, c))), QString::fromStdString(OneLineText(DiffDetail(c))),
-                !c.Type.empty() && !removedOrAdded.count(c.Type), QString::fromStdString(OneLineText(c.Type)).size()};
+                !c.Type.empty() && !addedTypes.count(c.Type), QString::fromStdString(OneLineText(c.Type)).size()};
         whereWidth = std::max(whereWidth, std::min<qsizetype>(row.where.size(), 48));
         rows.push_back(std::move(row));
     }
