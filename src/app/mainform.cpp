@@ -90,6 +90,7 @@ void TMainForm::CreateComponents() {
     miResizable = ui->miResizable;
     CreateFindCommand();
     miIdl = ui->miIdl;
+    miCompare = ui->miCompare;
     gbTypeLib = ui->gbTypeLib;
     gbClasses = ui->gbClasses;
     gbEntity = ui->gbEntity;
@@ -180,6 +181,7 @@ void TMainForm::ConnectHandlers() {
     connect(miHistory, &QAction::triggered, this, guarded(&TMainForm::miHistoryClick));
     connect(miLegend, &QAction::triggered, this, guarded(&TMainForm::miLegendClick));
     connect(miIdl, &QAction::triggered, this, guarded(&TMainForm::miIdlClick));
+    connect(miCompare, &QAction::triggered, this, guarded(&TMainForm::miCompareClick));
     connect(miEdit, &QMenu::aboutToShow, this, guarded(&TMainForm::miEditClick));
     connect(pmEdit, &QMenu::aboutToShow, this, guarded(&TMainForm::miEditClick));
     for (QTreeWidget* list : {lvTypeLib, lvClasses, lvMembers}) {

@@ -103,6 +103,7 @@ public:
     QAction *miHistory, *miLegend, *miIdl;
     QAction* miResizable = nullptr;  // View menu, last (mainform_window.cpp)
     QAction* miFindInLibraries = nullptr;  // Edit menu, after Search (mainform_find.cpp)
+    QAction* miCompare = nullptr;          // File menu: Compare With... (mainform_compare.cpp)
     QGroupBox *gbTypeLib, *gbClasses, *gbEntity;
     QTreeWidget *lvTypeLib, *lvClasses, *lvMembers;
     TDocPane* txtDoc;
@@ -201,6 +202,10 @@ public:
     void miSearchClick();
     // Shows the "Find in Libraries" window, made on first use (mainform_find.cpp).
     void miFindInLibrariesClick();
+    // Asks for a second library and shows the changes from the open one to it; CompareWith
+    // does the same for a given file (mainform_compare.cpp).
+    void miCompareClick();
+    void CompareWith(const QString& path);
     // The window's active control when it is one of the three lists, else null.
     QTreeWidget* FocusedList() const;
     // Keys of both lists; true when the key was consumed.

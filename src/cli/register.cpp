@@ -3,6 +3,7 @@
 // registered-library dialog does.
 #include "cli/command.h"
 #include "index/registered.h"
+#include "text/escape.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/registry/registry.h"
 
@@ -216,18 +217,4 @@ CliRegistrar registeredCommand({"registered", "", Registered, "the registered li
 
 }  // namespace
 
-std::string OneLineField(const QString& text) {
-    std::string out;
-    for (char c : text.toUtf8().toStdString()) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '\t') out += "\\t";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else if (u < 0x20 || u == 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", unsigned(u));
-            out += buf;
-        } else out += c;
-    }
-    return out;
-}
+std::string OneLineField(const QString& text) { return OneLineText(text.toUtf8().toStdString()); }

@@ -199,3 +199,17 @@ const std::string& NameTable::Name(const std::string& key, std::string_view orig
 }
 
 bool NameTable::Renamed(const std::string& key) const { return renamed_.count(key) != 0; }
+
+std::string OneLineText(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (const char c : s) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (u < 0x20 || u == 0x7F) AppendHexByte(out, "\\x", u);
+        else out += c;
+    }
+    return out;
+}

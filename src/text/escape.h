@@ -79,3 +79,8 @@ private:
     std::unordered_set<std::string> renamed_;
     std::unordered_set<std::string> taken_;
 };
+
+// A field of a tab-separated line printed for a terminal or a script: tab, line feed and
+// carriage return become \t, \n and \r, other control characters and DEL \xHH, so that a
+// record stays one line with its own tabs; everything else, backslashes included, is kept.
+std::string OneLineText(std::string_view utf8);

@@ -103,9 +103,11 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     complete_line quibrel-tlb find Node --dir ../dirs/
     complete_line quibrel-tlb idl Sample.tlb --output x --
     complete_line quibrel-tlb idl Sample.tlb DDrawingEvents D
-    complete_line quibrel-tlb json Sample.tlb --' _ "$root/usr/share/bash-completion/completions/quibrel-tlb")
+    complete_line quibrel-tlb json Sample.tlb --
+    complete_line quibrel-tlb diff Sample.tlb ""
+    complete_line quibrel-tlb diff Sample.tlb Sample.tlb --' _ "$root/usr/share/bash-completion/completions/quibrel-tlb")
   mapfile -t lines <<<"$completions"
-  for command in describe dump find header idl json register unregister registered template walk; do
+  for command in describe diff dump find header idl json register unregister registered template walk; do
     [[ " ${lines[0]} " == *" $command "* ]] || fail "completion lacks the command $command: ${lines[0]}"
   done
   [ "${lines[1]}" = "--class --events --line-numbers --output --help" ] || fail "completion of options: ${lines[1]}"
@@ -116,6 +118,8 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   [ "${lines[6]}" = "--output --help" ] || fail "completion of idl's options: ${lines[6]}"
   [ "${lines[7]}" = "DDrawingEvents DStatus Drawing" ] || fail "completion of a type: ${lines[7]}"
   [ "${lines[8]}" = "--pretty --help" ] || fail "completion of json's options: ${lines[8]}"
+  [ "${lines[9]}" = "Sample.tlb" ] || fail "completion of diff's second library: ${lines[9]}"
+  [ "${lines[10]}" = "--json --all --help" ] || fail "completion of diff's options: ${lines[10]}"
 fi
 
 # The manual pages read cleanly.

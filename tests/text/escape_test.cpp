@@ -68,3 +68,15 @@ TEST(Escape, NameTableGivesOneNamePerItemAndNoClashes) {
 }
 
 }  // namespace
+
+TEST(Escape, OneLineTextKeepsARecordOnOneLine) {
+    const struct {
+        std::string_view text, line;
+    } cases[] = {
+        {"tab\there\nnext\r", "tab\\there\\nnext\\r"},
+        {"esc\x1b]0;title\x07 del\x7f", "esc\\x1B]0;title\\x07 del\\x7F"},
+        {std::string_view("nul\0x", 5), "nul\\x00x"},
+        {"C:\\path\\t caf\xC3\xA9", "C:\\path\\t caf\xC3\xA9"},  // backslashes and UTF-8 kept
+    };
+    for (const auto& c : cases) EXPECT_EQ(OneLineText(c.text), c.line) << c.text;
+}
