@@ -118,7 +118,10 @@ std::string LibKey(ITypeLib* lib) {
 // Attributes of one item, written as "[a, b, ...]".
 class Attrs {
 public:
-    void Add(std::string a) { list_.push_back(std::move(a)); }
+    void Add(std::string a) {
+        if (list_.empty()) list_.reserve(8);
+        list_.push_back(std::move(a));
+    }
     bool Empty() const { return list_.empty(); }
     const std::vector<std::string>& Items() const { return list_; }
 
@@ -163,6 +166,7 @@ struct TIdlWriter::Impl {
         bool full = false;          // an imported type whose definition is written
         Type* dispatchOf = nullptr; // a dispatch interface declared from this interface
     };
+    std::size_t members = 0;  // functions and variables of the types scanned, to size the text
 
     TIdlWriter* w;
     ComPtr<ITypeLib> lib;
@@ -345,6 +349,7 @@ struct TIdlWriter::Impl {
         ITypeInfo* ti = t->write.Get();
         TypeAttrPtr attr;
         if (FAILED(ti->GetTypeAttr(attr.Put(ti))) || !attr) return;
+        members += attr->cFuncs + attr->cVars;
         if (attr->typekind == TKIND_ALIAS) NeedType(t, ti, attr->tdescAlias, false, 0);
         for (UINT i = 0; i < attr->cImplTypes; ++i) {
             HREFTYPE href;
@@ -1208,6 +1213,10 @@ struct TIdlWriter::Impl {
         for (auto& t : locals)
             if (t->write && !hoistedSet.count(t.get())) Early(t.get(), &order, 0);
         order.insert(order.begin(), hoisted.begin(), hoisted.end());
+
+        // Room for the text at once (about 110 bytes a member in large libraries), so that it is
+        // not copied as it grows; pages not written to cost nothing.
+        w->Out.reserve(std::min<std::size_t>(members * 160 + locals.size() * 256 + 4096, std::size_t(1) << 30));
 
         // Imported types: definitions for what is needed by value, declarations for the rest.
         std::vector<Type*> importedOrder;
