@@ -24,6 +24,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -181,6 +182,7 @@ struct TIdlWriter::Impl {
     NameTable idents{NameDialect::Idl};  // the names written for types and the library
     Type* localDispatch = nullptr;  // the library's own IDispatch and IUnknown, when it has them
     Type* localUnknown = nullptr;
+    std::unordered_set<std::string> localNames;
 
     Impl(TIdlWriter* writer, ITypeLib* l) : w(writer), lib(l) {
         libKey = LibKey(l);
@@ -198,6 +200,7 @@ struct TIdlWriter::Impl {
             t->key = "#" + std::to_string(i);
             t->status = l->GetTypeInfo(i, t->info.Put());
             if (SUCCEEDED(t->status) && t->info) Prepare(t.get());
+            localNames.insert(t->name);
             if (t->name == "IDispatch") localDispatch = t.get();
             if (t->name == "IUnknown") localUnknown = t.get();
             locals.push_back(std::move(t));
@@ -240,10 +243,17 @@ struct TIdlWriter::Impl {
                SameTypeDesc(x->tdescAlias, y->tdescAlias, 0);
     }
 
-    // The name a type is written under, the same at its definition and at every use.
+    // The name a type is written under, the same at its definition and at every use. A type of
+    // an imported library that has the name of one of the library's own yields it (it is
+    // written only for the compiler to see, and would be a second definition).
     const std::string& Name(Type* t) {
         if (t->sameAs) t = t->sameAs;
         if (t->name.empty()) return idents.Name(t->key, "_type" + std::to_string(t->index));
+        if (!t->local && localNames.count(t->name)) {
+            std::string other = t->name + "_imported";
+            for (unsigned n = 2; idents.Taken(other); ++n) other = t->name + "_imported" + std::to_string(n);
+            return idents.Name(t->key, other);
+        }
         return idents.Name(t->key, t->name);
     }
 

@@ -359,6 +359,7 @@ TEST(IdlWriter, RebuildsWhatWidlMade) {
         const char* library;  // inside "library L { ... }"
         const char* written;  // a piece of our IDL
         const char* notWritten = nullptr;
+        const char* imported = nullptr;  // a library imp.tlb the case imports, whole
     } cases[] = {
         {"a conformant array in a record",
          "typedef struct Buf { long cb; [size_is(cb)] unsigned char data[]; } Buf;\n"
@@ -385,6 +386,14 @@ TEST(IdlWriter, RebuildsWhatWidlMade) {
          " [id(1)] HRESULT Go([in] long a); }\n"
          "[odl, uuid(5B000000-0000-0000-0000-000000000017)] interface IP : IUnknown { HRESULT Raw([in] void* p); }",
          "[odl, uuid(5B000000-0000-0000-0000-000000000017)]\n    interface IP : IUnknown {", "local, uuid(5B"},
+        {"a name of the library's own that an imported type has too",
+         "importlib(\"imp.tlb\");\n"
+         "typedef struct MyG { long a; } MyG;\ntypedef [public] MyG GUID;\n"
+         "[odl, uuid(5B000000-0000-0000-0000-000000000018)] interface IMine : IBase { HRESULT G([in] GUID* g); }",
+         "typedef struct GUID_imported {", nullptr,
+         "[uuid(5B000000-0000-0000-0000-000000000002), version(1.0)] library Imp { importlib(\"stdole2.tlb\");\n"
+         " typedef struct GUID { long d1; short d2; short d3; unsigned char d4[8]; } GUID;\n"
+         " [odl, uuid(5B000000-0000-0000-0000-000000000019)] interface IBase : IUnknown { HRESULT F([in] GUID* g); } }\n"},
     };
     // Base types for widl, VARIANT of the platform's size and alignment.
     static const char kBase[] =
@@ -395,10 +404,19 @@ TEST(IdlWriter, RebuildsWhatWidlMade) {
         " HRESULT QueryInterface([in] void *riid, [out] void **ppv); unsigned long AddRef(); unsigned long Release(); }\n"
         "[object, uuid(00020400-0000-0000-C000-000000000046), local] interface IDispatch : IUnknown {"
         " HRESULT GetTypeInfoCount([out] unsigned int *n); }\n";
+    // What the importing source sees of imp.tlb: its interface (matched by name), and a record
+    // of its own under another name.
+    static const char kImportedBase[] =
+        "typedef struct _G { long d1; short d2; short d3; unsigned char d4[8]; } G;\n"
+        "[odl, uuid(5B000000-0000-0000-0000-000000000019)] interface IBase : IUnknown { HRESULT F([in] G* g); }\n";
     QTemporaryDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string source = std::string(kBase) + std::string(
+        if (c.imported) {
+            const Compiled imp = Widl(dir.path(), "imp", std::string(kBase) + c.imported);
+            ASSERT_TRUE(imp.ok) << imp.messages;
+        }
+        const std::string source = std::string(kBase) + (c.imported ? kImportedBase : "") + std::string(
                                                "[uuid(5B000000-0000-0000-0000-000000000001), version(1.0)]\n"
                                                "library L {\n importlib(\"stdole2.tlb\");\n") + c.library + "\n}\n";
         const Compiled first = Widl(dir.path(), "first", source);
