@@ -339,6 +339,7 @@ struct TIdlWriter::Impl {
             break;
         case VT_USERDEFINED: {
             Type* r = TypeOf(owner, td.hreftype);
+            if (r && r->sameAs) r = r->sameAs;
             if (!r || r == t) break;
             // Records and unions of the library reached through a pointer are named with their tag
             // ("struct X*") when not defined yet, which breaks cycles between records.
@@ -1205,7 +1206,7 @@ struct TIdlWriter::Impl {
         // library block names interfaces and classes among them at their place.
         std::vector<Type*> hoisted, order;
         for (auto& t : locals) {
-            if (!t->write) continue;
+            if (!t->write || t->sameAs) continue;
             Scan(t.get());
             t->state = 2;
             for (Type* n : t->needs)
@@ -1221,7 +1222,7 @@ struct TIdlWriter::Impl {
         for (auto& t : locals) t->state = 0;
         for (Type* t : hoisted) t->state = 2;
         for (auto& t : locals)
-            if (t->write && !hoistedSet.count(t.get())) Early(t.get(), &order, 0);
+            if (t->write && !t->sameAs && !hoistedSet.count(t.get())) Early(t.get(), &order, 0);
         order.insert(order.begin(), hoisted.begin(), hoisted.end());
 
         // Room for the text at once (about 110 bytes a member in large libraries), so that it is
@@ -1351,7 +1352,9 @@ struct TIdlWriter::Impl {
         std::vector<Type*> inBlock(order.begin() + std::ptrdiff_t(hoisted.size()), order.end());
         std::set<Type*> written;
         for (auto& t : locals) {
-            if (!t->write) {
+            if (t->sameAs) {
+                continue;  // a repeated alias, written once
+            } else if (!t->write) {
                 WriteType(t.get());
             } else if (hoistedSet.count(t.get())) {
                 Mention(t.get());

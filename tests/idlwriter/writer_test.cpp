@@ -360,6 +360,7 @@ TEST(IdlWriter, RebuildsWhatWidlMade) {
         const char* written;  // a piece of our IDL
         const char* notWritten = nullptr;
         const char* imported = nullptr;  // a library imp.tlb the case imports, whole
+        const char* outside = "";        // declarations before the library block
     } cases[] = {
         {"a conformant array in a record",
          "typedef struct Buf { long cb; [size_is(cb)] unsigned char data[]; } Buf;\n"
@@ -394,6 +395,15 @@ TEST(IdlWriter, RebuildsWhatWidlMade) {
          "[uuid(5B000000-0000-0000-0000-000000000002), version(1.0)] library Imp { importlib(\"stdole2.tlb\");\n"
          " typedef struct GUID { long d1; short d2; short d3; unsigned char d4[8]; } GUID;\n"
          " [odl, uuid(5B000000-0000-0000-0000-000000000019)] interface IBase : IUnknown { HRESULT F([in] GUID* g); } }\n"},
+        {"widl's repeated aliases, and types numbered after their first use",
+         "[odl, uuid(5B000000-0000-0000-0000-00000000001A)] interface IW : IUnknown {"
+         " HRESULT F([in] wireHWND h); HRESULT G([in] wireHWND h); }\n"
+         "[odl, uuid(5B000000-0000-0000-0000-00000000001B)] interface IX : IUnknown { HRESULT F([in] wireHWND h); }\n"
+         "typedef [public] enum { One = 1 } Kind;\n"
+         "[odl, uuid(5B000000-0000-0000-0000-00000000001C)] interface IK : IUnknown { HRESULT F([in] Kind k); }",
+         "typedef [public] struct _RemotableHandle* wireHWND;", nullptr, nullptr,
+         "typedef struct _RemotableHandle { long fContext; } _RemotableHandle;\n"
+         "typedef [public] _RemotableHandle* wireHWND;\n"},
     };
     // Base types for widl, VARIANT of the platform's size and alignment.
     static const char kBase[] =
@@ -416,7 +426,7 @@ TEST(IdlWriter, RebuildsWhatWidlMade) {
             const Compiled imp = Widl(dir.path(), "imp", std::string(kBase) + c.imported);
             ASSERT_TRUE(imp.ok) << imp.messages;
         }
-        const std::string source = std::string(kBase) + (c.imported ? kImportedBase : "") + std::string(
+        const std::string source = std::string(kBase) + (c.imported ? kImportedBase : "") + c.outside + std::string(
                                                "[uuid(5B000000-0000-0000-0000-000000000001), version(1.0)]\n"
                                                "library L {\n importlib(\"stdole2.tlb\");\n") + c.library + "\n}\n";
         const Compiled first = Widl(dir.path(), "first", source);
