@@ -167,7 +167,6 @@ struct TIdlWriter::Impl {
         bool full = false;          // an imported type whose definition is written
         Type* dispatchOf = nullptr; // a dispatch interface declared from this interface
     };
-    std::size_t members = 0;  // functions and variables of the types scanned, to size the text
 
     TIdlWriter* w;
     ComPtr<ITypeLib> lib;
@@ -183,6 +182,7 @@ struct TIdlWriter::Impl {
     Type* localDispatch = nullptr;  // the library's own IDispatch and IUnknown, when it has them
     Type* localUnknown = nullptr;
     std::unordered_set<std::string> localNames;
+    std::size_t members = 0;  // functions and variables of the types scanned, to size the text
 
     Impl(TIdlWriter* writer, ITypeLib* l) : w(writer), lib(l) {
         libKey = LibKey(l);
@@ -1174,10 +1174,6 @@ struct TIdlWriter::Impl {
             if (n->local) Hoist(n, hoisted, depth + 1);
         t->state = 2;
         hoisted->push_back(t);
-    }
-
-    static bool IsInterfaceLike(Type* t) {
-        return t->kind == TKIND_INTERFACE || t->kind == TKIND_DISPATCH || t->kind == TKIND_COCLASS;
     }
 
     // Places `t` in the block after what it needs there.
