@@ -64,7 +64,8 @@ int RunIdl(const std::vector<std::string>& args) {
     const std::string& text = writer.Text();
     if (output) {
         try {
-            WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)), QByteArray(text.data(), qsizetype(text.size())));
+            WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)),
+                           QByteArray::fromRawData(text.data(), qsizetype(text.size())));
         } catch (const EClassFileError& e) {
             std::fprintf(stderr, "%s\n", e.what());
             return 1;

@@ -127,6 +127,13 @@ std::string CleanIdentifier(std::string_view name, NameDialect dialect) {
 }
 
 std::string CommentText(std::string_view s) {
+    // Most text is printable ASCII with nothing to escape.
+    bool plain = s.empty() || s.back() != '\\';
+    for (std::size_t i = 0; plain && i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        plain = c >= 0x20 && c < 0x7F && !(c == '*' && i + 1 < s.size() && s[i + 1] == '/');
+    }
+    if (plain) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
@@ -158,6 +165,12 @@ std::string CommentText(std::string_view s) {
 }
 
 std::string StringLiteralText(std::string_view s) {
+    bool plain = true;
+    for (std::size_t i = 0; plain && i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        plain = c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+    }
+    if (plain) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {

@@ -71,6 +71,9 @@ public:
     // a comment with CommentText(original)).
     bool Renamed(const std::string& key) const;
 
+    // True when a name is reserved or given to an item.
+    bool Taken(const std::string& name) const { return taken_.count(name) != 0; }
+
     NameDialect Dialect() const { return dialect_; }
 
 private:

@@ -3,6 +3,7 @@
 
 #include "platform/oleauto/comptr.h"
 #include "platform/oleauto/hostpath.h"
+#include "text/escape.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -34,6 +35,18 @@ QString OnOneLine(const QString& text) {
     }
     return out;
 }
+
+// A library name used as (part of) an identifier of the class file: as it is when safe, else
+// its cleaned form, so that no name can end a declaration or a label early.
+QString Identifier(const QString& name) {
+    const std::string utf8 = name.toStdString();
+    if (IsSafeName(utf8, NameDialect::Quibrel)) return name;
+    return QString::fromStdString(CleanIdentifier(utf8, NameDialect::Quibrel));
+}
+
+// Library text on a comment line and inside a string: one line, no control characters.
+QString CommentLine(const QString& text) { return QString::fromStdString(CommentText(text.toStdString())); }
+QString StringText(const QString& text) { return QString::fromStdString(StringLiteralText(text.toStdString())); }
 
 // Frees whatever the name fetch left in the slots.
 struct NameSlots {
@@ -203,16 +216,18 @@ void TEventTemplate::AddEventHandler(ITypeInfo* TypeInfo, int Index) {
         func->invkind != INVOKE_FUNC)
         return;
 
-    QString declaration = QStringLiteral("   FUNCTION Event_") + name + u'(';
+    // The event's name as the handler's identifier, and as the text that binds it to the event.
+    const QString ident = Identifier(name);
+    QString declaration = QStringLiteral("   FUNCTION Event_") + ident + u'(';
     QString enterList;
     QStringList objectParams;
 
     BodyLines << QStringLiteral("!");
     if (doc.isEmpty())
-        BodyLines << QStringLiteral("! EVENT ") + name;
+        BodyLines << QStringLiteral("! EVENT ") + CommentLine(name);
     else
-        BodyLines << QStringLiteral("! EVENT ") + name + QStringLiteral(" - ") + OnOneLine(doc);
-    BodyLines << QStringLiteral("!") << QStringLiteral("Event_") + name + u':';
+        BodyLines << QStringLiteral("! EVENT ") + CommentLine(name) + QStringLiteral(" - ") + CommentLine(OnOneLine(doc));
+    BodyLines << QStringLiteral("!") << QStringLiteral("Event_") + ident + u':';
 
     const int paramCount = func->cParams;
     if (paramCount > 0) {
@@ -227,6 +242,7 @@ void TEventTemplate::AddEventHandler(ITypeInfo* TypeInfo, int Index) {
             if (UINT(k) < returned && fetched.names[k])
                 paramName = QString::fromStdString(BstrToUtf8(fetched.names[k]));
             if (paramName.isEmpty()) paramName = QStringLiteral("Param%1").arg(k);
+            paramName = Identifier(paramName);
 
             const QString tag = func->lprgelemdescParam
                                     ? EventParamTypeTag(TypeInfo, func->lprgelemdescParam[k - 1].tdesc)
@@ -245,7 +261,7 @@ void TEventTemplate::AddEventHandler(ITypeInfo* TypeInfo, int Index) {
         }
     }
 
-    declaration += QStringLiteral(") Event_") + name + QStringLiteral(" FOR EVENT \"") + name + u'"';
+    declaration += QStringLiteral(") Event_") + ident + QStringLiteral(" FOR EVENT \"") + StringText(name) + u'"';
     DeclarationLines << declaration;
 
     if (!enterList.isEmpty()) BodyLines << QStringLiteral("ENTER ") + enterList;

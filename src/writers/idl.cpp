@@ -3,13 +3,15 @@
 //
 // IDL compilers need every type they see named before its use, and a definition before a use by
 // value, as a base interface or through a typedef. Types of the library are therefore written
-// in the library's order except that a type's needs come first; interfaces used before their
-// definition get a forward declaration. Types of imported libraries are declared before the
+// in the library's order; a type needed before its place is defined before the library block,
+// where a compiler numbers it at its first use, as it numbered it in the library; interfaces
+// used before their definition get a forward declaration. Types of imported libraries are declared before the
 // library block (a compiler reading the importlib turns them into references to that library):
 // a forward declaration for interfaces only pointed to, the full definition otherwise.
 #include "writers/idl.h"
 
 #include "platform/oleauto/comptr.h"
+#include "text/escape.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,33 +24,11 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
 constexpr int kMaxTypeDepth = 32;  // type descriptions deeper than this are written as a comment
-
-// Words an IDL compiler reserves: an item of that name cannot be written as it is.
-bool IsIdlKeyword(const std::string& s) {
-    static const std::set<std::string> words = {
-        "FALSE", "NULL", "TRUE", "__cdecl", "__fastcall", "__int32", "__int3264", "__int64", "__pascal",
-        "__stdcall", "_cdecl", "_fastcall", "_pascal", "_stdcall", "boolean", "byte", "case", "cdecl", "char",
-        "coclass", "const", "cpp_quote", "default", "dispinterface", "double", "enum", "error_status_t", "extern",
-        "float", "handle_t", "hyper", "import", "importlib", "inline", "int", "interface", "library",
-        "long", "methods", "module", "pascal", "properties", "register", "short", "signed", "sizeof",
-        "small", "static", "stdcall", "struct", "switch", "typedef", "union", "unsigned", "void", "wchar_t",
-        "TRUE", "FALSE"};
-    return words.count(s) != 0;
-}
-
-bool IsIdentifier(const std::string& s) {
-    if (s.empty()) return false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        bool ok = c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (i > 0 && c >= '0' && c <= '9');
-        if (!ok) return false;
-    }
-    return !IsIdlKeyword(s);
-}
 
 std::string Hex(std::uint32_t v, int digits = 8) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -65,18 +45,15 @@ std::string GuidText(const GUID& g) {
 
 std::string Str(BSTR b) { return BstrToUtf8(b); }
 
-// A number as IDL writes it: integers in decimal, others so they read back the same.
-std::string Double(double d) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.17g", d);
-    std::string s = buf;
-    if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
-    return s;
-}
+// What a value is written for: widl has no floating-point literal, but takes a whole number
+// (not a negative one, which it stores as a NaN) as the default of a float parameter and
+// stores it as a float.
+enum class ValueUse { Constant, Default, Custom };
 
 // A constant or default value; false (with a reason in *text) when IDL has no literal for it.
-bool ValueText(const VARIANT& v, std::string* text) {
-    char buf[64];
+// paramType is the variant type of the parameter a default value belongs to.
+bool ValueText(const VARIANT& v, std::string* text, ValueUse use = ValueUse::Constant, VARTYPE paramType = VT_EMPTY) {
+    char buf[96];
     switch (v.vt) {
     case VT_I1: *text = std::to_string(int(v.cVal)); return true;
     case VT_UI1: *text = std::to_string(unsigned(v.bVal)); return true;
@@ -88,20 +65,35 @@ bool ValueText(const VARIANT& v, std::string* text) {
     case VT_BOOL: *text = std::to_string(v.boolVal); return true;
     case VT_I8: *text = std::to_string(v.llVal); return true;
     case VT_UI8: *text = std::to_string(v.ullVal); return true;
-    case VT_R4: *text = Double(v.fltVal); return true;
-    case VT_R8: case VT_DATE: *text = Double(v.dblVal); return true;
-    case VT_CY: {
+    case VT_R4: case VT_R8: case VT_DATE: {
+        const double d = v.vt == VT_R4 ? double(v.fltVal) : v.dblVal;
+        if (use == ValueUse::Default && v.vt == VT_R4 && paramType == VT_R4 && std::isfinite(d) &&
+            d == std::floor(d) && d >= 0 && d <= 2147483647.0 && !std::signbit(d)) {
+            *text = std::to_string(static_cast<long long>(d));
+            return true;
+        }
+        std::snprintf(buf, sizeof buf, "floating-point value %.17g, which widl has no literal for", d);
+        *text = buf;
+        return false;
+    }
+    case VT_CY:
         if (v.cyVal.int64 % 10000 == 0) {
             *text = std::to_string(v.cyVal.int64 / 10000);
-        } else {
-            std::snprintf(buf, sizeof buf, "%.4f", double(v.cyVal.int64) / 10000.0);
-            *text = buf;
+            return true;
         }
-        return true;
-    }
-    case VT_BSTR: *text = IdlQuote(Str(v.bstrVal)); return true;
+        std::snprintf(buf, sizeof buf, "currency value %.4f, which widl has no literal for", double(v.cyVal.int64) / 10000.0);
+        *text = buf;
+        return false;
+    case VT_BSTR: *text = StringLiteral(Str(v.bstrVal)); return true;
     case VT_EMPTY: *text = "0"; return true;
     case VT_UNKNOWN: case VT_DISPATCH: *text = "0"; return true;
+    case VT_VARIANT:
+        // What defaultvalue(0) on a VARIANT parameter gives.
+        if (use == ValueUse::Default) {
+            *text = "0";
+            return true;
+        }
+        [[fallthrough]];
     default:
         std::snprintf(buf, sizeof buf, "value of variant type %u", unsigned(v.vt));
         *text = buf;
@@ -127,16 +119,12 @@ std::string LibKey(ITypeLib* lib) {
 // Attributes of one item, written as "[a, b, ...]".
 class Attrs {
 public:
-    void Add(std::string a) { list_.push_back(std::move(a)); }
-    bool Empty() const { return list_.empty(); }
-    std::string Text() const {
-        std::string s = "[";
-        for (std::size_t i = 0; i < list_.size(); ++i) {
-            if (i) s += ", ";
-            s += list_[i];
-        }
-        return s + "]";
+    void Add(std::string a) {
+        if (list_.empty()) list_.reserve(8);
+        list_.push_back(std::move(a));
     }
+    bool Empty() const { return list_.empty(); }
+    const std::vector<std::string>& Items() const { return list_; }
 
 private:
     std::vector<std::string> list_;
@@ -145,7 +133,7 @@ private:
 void AddCustom(Attrs* a, const CUSTDATA& c, std::vector<std::string>* notes) {
     for (DWORD i = 0; i < c.cCustData; ++i) {
         std::string value;
-        if (ValueText(c.prgCustData[i].varValue, &value))
+        if (ValueText(c.prgCustData[i].varValue, &value, ValueUse::Custom))
             a->Add("custom(" + GuidText(c.prgCustData[i].guid) + ", " + value + ")");
         else
             notes->push_back("custom data " + GuidText(c.prgCustData[i].guid) + " holds a " + value);
@@ -153,28 +141,6 @@ void AddCustom(Attrs* a, const CUSTDATA& c, std::vector<std::string>* notes) {
 }
 
 }  // namespace
-
-std::string IdlQuote(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\%03o", c);
-                out += buf;
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    return out + "\"";
-}
 
 // ---- the writer -------------------------------------------------------------------------------
 
@@ -188,7 +154,9 @@ struct TIdlWriter::Impl {
         bool local = false;
         bool dual = false;
         int index = -1;             // in its library
-        std::string name;
+        std::string name;           // as the library has it
+        std::string key;            // identifies the type in the name table
+        Type* sameAs = nullptr;     // a repeated alias written once, under the first one's name
         HRESULT status = S_OK;
         bool scanned = false;
         // Other types this one needs: defined first (`needs`) or only named (`names`).
@@ -210,9 +178,18 @@ struct TIdlWriter::Impl {
     std::vector<TIdlTypeRef> pendingRefs;
     std::vector<std::string> notes;  // comments to write before the current item
     std::string indent;
+    NameTable idents{NameDialect::Idl};  // the names written for types and the library
+    Type* localDispatch = nullptr;  // the library's own IDispatch and IUnknown, when it has them
+    Type* localUnknown = nullptr;
+    std::unordered_set<std::string> localNames;
+    std::size_t members = 0;  // functions and variables of the types scanned, to size the text
 
     Impl(TIdlWriter* writer, ITypeLib* l) : w(writer), lib(l) {
         libKey = LibKey(l);
+        for (const char* n : {"HRESULT", "SCODE", "DATE", "VARIANT_BOOL", "BSTR", "LPSTR", "LPWSTR", "INT_PTR",
+                              "UINT_PTR", "CURRENCY", "DECIMAL", "VARIANT", "GUID", "IUnknown", "IDispatch",
+                              "_quibrel_CY", "_quibrel_DEC", "_quibrel_VARIANT", "_quibrel_GUID"})
+            idents.Reserve(n);
         UINT count = l ? l->GetTypeInfoCount() : 0;
         locals.reserve(count);
         for (UINT i = 0; i < count; ++i) {
@@ -220,16 +197,72 @@ struct TIdlWriter::Impl {
             t->local = true;
             t->index = int(i);
             t->lib = lib;
+            t->key = "#" + std::to_string(i);
             t->status = l->GetTypeInfo(i, t->info.Put());
             if (SUCCEEDED(t->status) && t->info) Prepare(t.get());
+            localNames.insert(t->name);
+            if (t->name == "IDispatch") localDispatch = t.get();
+            if (t->name == "IUnknown") localUnknown = t.get();
             locals.push_back(std::move(t));
         }
+        MarkRepeatedAliases();
+    }
+
+    // widl writes some public aliases twice; a second definition it would refuse, and it makes
+    // the copies again itself. A repeated alias (same name, same target) is written once.
+    void MarkRepeatedAliases() {
+        std::unordered_map<std::string, Type*> first;
+        for (auto& t : locals) {
+            if (!t->write || t->kind != TKIND_ALIAS || t->name.empty()) continue;
+            auto [it, inserted] = first.emplace(t->name, t.get());
+            if (!inserted && SameAliasTarget(it->second, t.get())) t->sameAs = it->second;
+        }
+    }
+    static bool SameTypeDesc(const TYPEDESC& a, const TYPEDESC& b, int depth) {
+        if (a.vt != b.vt || depth > kMaxTypeDepth) return false;
+        switch (a.vt) {
+        case VT_PTR: case VT_SAFEARRAY:
+            return a.lptdesc && b.lptdesc && SameTypeDesc(*a.lptdesc, *b.lptdesc, depth + 1);
+        case VT_CARRAY:
+            if (!a.lpadesc || !b.lpadesc || a.lpadesc->cDims != b.lpadesc->cDims) return false;
+            for (USHORT i = 0; i < a.lpadesc->cDims; ++i)
+                if (a.lpadesc->rgbounds[i].cElements != b.lpadesc->rgbounds[i].cElements ||
+                    a.lpadesc->rgbounds[i].lLbound != b.lpadesc->rgbounds[i].lLbound)
+                    return false;
+            return SameTypeDesc(a.lpadesc->tdescElem, b.lpadesc->tdescElem, depth + 1);
+        case VT_USERDEFINED: return a.hreftype == b.hreftype;
+        default: return true;
+        }
+    }
+    static bool SameAliasTarget(Type* a, Type* b) {
+        TypeAttrPtr x, y;
+        if (FAILED(a->write->GetTypeAttr(x.Put(a->write.Get()))) || !x ||
+            FAILED(b->write->GetTypeAttr(y.Put(b->write.Get()))) || !y)
+            return false;
+        return x->guid == y->guid && x->wTypeFlags == y->wTypeFlags &&
+               SameTypeDesc(x->tdescAlias, y->tdescAlias, 0);
+    }
+
+    // The name a type is written under, the same at its definition and at every use. A type of
+    // an imported library that has the name of one of the library's own yields it (it is
+    // written only for the compiler to see, and would be a second definition).
+    const std::string& Name(Type* t) {
+        if (t->sameAs) t = t->sameAs;
+        if (t->name.empty()) return idents.Name(t->key, "_type" + std::to_string(t->index));
+        if (!t->local && localNames.count(t->name)) {
+            std::string other = t->name + "_imported";
+            for (unsigned n = 2; idents.Taken(other); ++n) other = t->name + "_imported" + std::to_string(n);
+            return idents.Name(t->key, other);
+        }
+        return idents.Name(t->key, t->name);
     }
 
     void Prepare(Type* t) {
         BStr name;
         t->info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
         t->name = name.Utf8();
+        // A name of the library can be written as it is only if no cleaned name takes it.
+        if (IsSafeName(t->name, NameDialect::Idl)) idents.Reserve(t->name);
         TypeAttrPtr attr;
         t->status = t->info->GetTypeAttr(attr.Put(t->info.Get()));
         if (FAILED(t->status) || !attr) return;
@@ -273,6 +306,7 @@ struct TIdlWriter::Impl {
         }
         auto t = std::make_unique<Type>();
         t->index = int(index);
+        t->key = key.lib + "#" + std::to_string(index);
         t->lib = container;
         t->info = ComPtr<ITypeInfo>();
         if (FAILED(container->GetTypeInfo(index, t->info.Put())) || !t->info) t->info = ref;
@@ -305,6 +339,7 @@ struct TIdlWriter::Impl {
             break;
         case VT_USERDEFINED: {
             Type* r = TypeOf(owner, td.hreftype);
+            if (r && r->sameAs) r = r->sameAs;
             if (!r || r == t) break;
             // Records and unions of the library reached through a pointer are named with their tag
             // ("struct X*") when not defined yet, which breaks cycles between records.
@@ -325,6 +360,7 @@ struct TIdlWriter::Impl {
         ITypeInfo* ti = t->write.Get();
         TypeAttrPtr attr;
         if (FAILED(ti->GetTypeAttr(attr.Put(ti))) || !attr) return;
+        members += attr->cFuncs + attr->cVars;
         if (attr->typekind == TKIND_ALIAS) NeedType(t, ti, attr->tdescAlias, false, 0);
         for (UINT i = 0; i < attr->cImplTypes; ++i) {
             HREFTYPE href;
@@ -436,30 +472,50 @@ struct TIdlWriter::Impl {
         Put(s);
         EndLine();
     }
-    void Comment(const std::string& s) {
-        std::string safe = s;
-        for (std::size_t p; (p = safe.find("*/")) != std::string::npos;) safe.replace(p, 2, "* /");
-        Line("/* " + safe + " */");
-    }
+    // Library text in a comment passes the escaping rule: it stays on its line and inside.
+    void Comment(const std::string& s) { Line("/* " + CommentText(s) + " */"); }
     void FlushNotes() {
         for (const std::string& n : notes) Comment(n);
         notes.clear();
     }
 
+    // An attribute list; one that would run past kLineWidth is broken after a comma, the rest
+    // indented one step further.
+    static constexpr std::size_t kLineWidth = 100;
+    void PutAttrs(const Attrs& a, bool mayBreak = true) {
+        const std::vector<std::string>& items = a.Items();
+        Put("[");
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (i) {
+                Put(",");
+                // +2: the blank before the item and the "]" or "," after it.
+                if (mayBreak && indent.size() + line.size() + items[i].size() + 2 > kLineWidth && line.size() > 4) {
+                    EndLine();
+                    Put("    ");
+                } else {
+                    Put(" ");
+                }
+            }
+            Put(items[i]);
+        }
+        Put("]");
+    }
+    void AttrsLine(const Attrs& a) {
+        PutAttrs(a);
+        EndLine();
+    }
+
+    // A member, parameter or library name: as it is when it is a safe IDL name, else its
+    // cleaned form, with a note giving the original.
     std::string Ident(const std::string& name, const char* what) {
-        if (IsIdentifier(name)) return name;
+        if (IsSafeName(name, NameDialect::Idl)) return name;
         if (name.empty()) {
             notes.push_back(std::string("unnamed ") + what);
             return "";
         }
-        notes.push_back(std::string(what) + " \"" + name + "\" is not an IDL identifier: written as " + "_" +
-                        SafeChars(name));
-        return "_" + SafeChars(name);
-    }
-    static std::string SafeChars(const std::string& s) {
-        std::string o;
-        for (unsigned char c : s) o += (std::isalnum(c) || c == '_') && c < 0x80 ? char(c) : '_';
-        return o;
+        const std::string cleaned = CleanIdentifier(name, NameDialect::Idl);
+        notes.push_back(std::string(what) + " \"" + name + "\" is not an IDL identifier: written as " + cleaned);
+        return cleaned;
     }
 
     // A type in C form: the part before the name and the part after it (array bounds).
@@ -505,7 +561,8 @@ struct TIdlWriter::Impl {
             for (USHORT i = 0; i < td.lpadesc->cDims; ++i) {
                 const SAFEARRAYBOUND& b = td.lpadesc->rgbounds[i];
                 if (b.lLbound != 0) d->problem = "array with a lower bound of " + std::to_string(b.lLbound);
-                bounds += "[" + std::to_string(b.cElements) + "]";
+                // No element count: a conformant array ("[size_is(n)] T a[]").
+                bounds += b.cElements ? "[" + std::to_string(b.cElements) + "]" : std::string("[]");
             }
             d->after = bounds + d->after;
             return;
@@ -518,7 +575,7 @@ struct TIdlWriter::Impl {
                 return;
             }
             d->refs.emplace_back(d->before.size(), r);
-            d->before += r->name;
+            d->before += Name(r);
             return;
         }
         default:
@@ -560,13 +617,8 @@ struct TIdlWriter::Impl {
             d->problem = "variant type " + std::to_string(td.vt) + " has no IDL form";
             base = "void";
         }
-        if (td.vt == VT_DISPATCH || td.vt == VT_UNKNOWN) {
-            std::string n = td.vt == VT_DISPATCH ? "IDispatch" : "IUnknown";
-            Type* known = nullptr;
-            for (auto& l : locals)
-                if (l->name == n) known = l.get();
-            if (known) d->refs.emplace_back(d->before.size(), known);
-        }
+        if (Type* known = td.vt == VT_DISPATCH ? localDispatch : td.vt == VT_UNKNOWN ? localUnknown : nullptr)
+            d->refs.emplace_back(d->before.size(), known);
         d->before += base;
     }
 
@@ -575,8 +627,9 @@ struct TIdlWriter::Impl {
         std::size_t at = 0;
         for (const auto& [pos, t] : d.refs) {
             Put(d.before.substr(at, pos - at));
-            PutRef(t->name, t);
-            at = pos + t->name.size();
+            const std::string& n = Name(t);
+            PutRef(n, t);
+            at = pos + n.size();
         }
         Put(d.before.substr(at));
         if (!name.empty()) Put(" " + name);
@@ -592,7 +645,7 @@ struct TIdlWriter::Impl {
         BStr doc;
         DWORD context = 0;
         ti->GetDocumentation(MEMBERID_NIL, nullptr, doc.Put(), &context, nullptr);
-        if (!doc.IsNull()) at->Add("helpstring(" + IdlQuote(doc.Utf8()) + ")");
+        if (!doc.IsNull()) at->Add("helpstring(" + StringLiteral(doc.Utf8()) + ")");
         if (context) at->Add("helpcontext(" + Hex(context) + ")");
         ComPtr<ITypeInfo2> t2;
         if (SUCCEEDED(ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()))) && t2) {
@@ -629,7 +682,7 @@ struct TIdlWriter::Impl {
         BStr doc;
         DWORD context = 0;
         ti->GetDocumentation(memid, nullptr, doc.Put(), &context, nullptr);
-        if (!doc.IsNull()) at->Add("helpstring(" + IdlQuote(doc.Utf8()) + ")");
+        if (!doc.IsNull()) at->Add("helpstring(" + StringLiteral(doc.Utf8()) + ")");
         if (context) at->Add("helpcontext(" + Hex(context) + ")");
         if (t2) {
             DWORD stringContext = 0;
@@ -703,7 +756,10 @@ struct TIdlWriter::Impl {
         }
         FlushNotes();
         int first = w->Lines;
-        if (!at.Empty()) Put(at.Text() + " ");
+        if (!at.Empty()) {
+            PutAttrs(at);
+            Put(" ");
+        }
         if (isEnum) {
             Put(name);
             if (hasValue) Put(" = " + value);
@@ -718,6 +774,22 @@ struct TIdlWriter::Impl {
         if (span) span->Members.push_back({first, w->Lines - 1, vd->memid, 0, true, nameB.Utf8()});
     }
     UINT enumCount = 0;
+    bool outsideBlock = true;  // writing before the library block (or types on their own)
+
+    static bool IsVoidPointer(const TYPEDESC& td, int depth) {
+        if (depth > kMaxTypeDepth || td.vt != VT_PTR || !td.lptdesc) return false;
+        return td.lptdesc->vt == VT_VOID || IsVoidPointer(*td.lptdesc, depth + 1);
+    }
+    static bool UsesVoidPointers(ITypeInfo* ti, const TYPEATTR& a) {
+        for (UINT i = 0; i < a.cFuncs; ++i) {
+            FuncDescPtr fd;
+            if (FAILED(ti->GetFuncDesc(i, fd.Put(ti))) || !fd) continue;
+            if (IsVoidPointer(fd->elemdescFunc.tdesc, 0)) return true;
+            for (SHORT p = 0; p < fd->cParams; ++p)
+                if (IsVoidPointer(fd->lprgelemdescParam[p].tdesc, 0)) return true;
+        }
+        return false;
+    }
     bool usesDispatch = false, usesUnknown = false;  // VT_DISPATCH, VT_UNKNOWN anywhere
 
     void WriteFunc(Type* t, ITypeInfo* ti, ITypeInfo2* t2, UINT index, TIdlTypeSpan* span) {
@@ -751,7 +823,7 @@ struct TIdlWriter::Impl {
             BStr dll, entry;
             WORD ordinal = 0;
             if (SUCCEEDED(ti->GetDllEntry(f.memid, f.invkind, dll.Put(), entry.Put(), &ordinal))) {
-                if (!entry.IsNull()) at.Add("entry(" + IdlQuote(entry.Utf8()) + ")");
+                if (!entry.IsNull()) at.Add("entry(" + StringLiteral(entry.Utf8()) + ")");
                 else if (ordinal) at.Add("entry(" + std::to_string(ordinal) + ")");
             }
         }
@@ -768,6 +840,25 @@ struct TIdlWriter::Impl {
             std::string name;
         };
         std::vector<P> params(std::size_t(std::max<SHORT>(f.cParams, 0)));
+        // A default value makes a parameter optional by itself; [optional] beside it counts it
+        // among the optional parameters (cParamsOpt) as well. Parameters with a default get it
+        // too, the last ones first, as far as the library's count needs beyond the parameters
+        // that are optional without a default.
+        std::vector<bool> alsoOptional(params.size(), false);
+        if (f.cParamsOpt > 0) {
+            auto hasDefault = [&](SHORT i) {
+                const PARAMDESC& pd = f.lprgelemdescParam[i].paramdesc;
+                return (pd.wParamFlags & PARAMFLAG_FHASDEFAULT) && pd.pparamdescex;
+            };
+            int extra = f.cParamsOpt;
+            for (SHORT i = 0; i < f.cParams; ++i)
+                if ((f.lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FOPT) && !hasDefault(i)) --extra;
+            for (SHORT i = f.cParams; i-- > 0 && extra > 0;)
+                if ((f.lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FOPT) && hasDefault(i)) {
+                    alsoOptional[std::size_t(i)] = true;
+                    --extra;
+                }
+        }
         for (SHORT i = 0; i < f.cParams; ++i) {
             P& p = params[std::size_t(i)];
             const ELEMDESC& e = f.lprgelemdescParam[i];
@@ -776,13 +867,12 @@ struct TIdlWriter::Impl {
             if (pf & PARAMFLAG_FOUT) p.at.Add("out");
             if (pf & PARAMFLAG_FLCID) p.at.Add("lcid");
             if (pf & PARAMFLAG_FRETVAL) p.at.Add("retval");
-            // A default value makes a parameter optional by itself; saying so again would
-            // count it among the optional parameters (cParamsOpt) as well.
-            if ((pf & PARAMFLAG_FOPT) && !((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex))
+            if ((pf & PARAMFLAG_FOPT) &&
+                (!((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) || alsoOptional[std::size_t(i)]))
                 p.at.Add("optional");
             if ((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {
                 std::string v;
-                if (ValueText(e.paramdesc.pparamdescex->varDefaultValue, &v))
+                if (ValueText(e.paramdesc.pparamdescex->varDefaultValue, &v, ValueUse::Default, e.tdesc.vt))
                     p.at.Add("defaultvalue(" + v + ")");
                 else
                     notes.push_back(fname + " parameter " + std::to_string(i + 1) + ": default " + v + " not written");
@@ -806,15 +896,17 @@ struct TIdlWriter::Impl {
 
         FlushNotes();
         int first = w->Lines;
-        Put(at.Text());
-        EndLine();
+        AttrsLine(at);
         PutDecl(ret, "");
         if (f.callconv == CC_CDECL && f.funckind != FUNC_DISPATCH) Put(" __cdecl");
         Put(" " + fname + "(");
         if (params.empty()) Put("void");
         for (std::size_t i = 0; i < params.size(); ++i) {
             if (i) Put(", ");
-            if (!params[i].at.Empty()) Put(params[i].at.Text() + " ");
+            if (!params[i].at.Empty()) {
+                PutAttrs(params[i].at, false);
+                Put(" ");
+            }
             PutDecl(params[i].d, params[i].name);
         }
         Put(");");
@@ -842,21 +934,29 @@ struct TIdlWriter::Impl {
         TypeAttrPtr attrP;
         HRESULT hr = ti->GetTypeAttr(attrP.Put(ti));
         if (FAILED(hr) || !attrP) {
-            Comment("type " + t->name + " cannot be read (" + Hex(std::uint32_t(hr)) + ")");
+            Comment("type " + Name(t) + " cannot be read (" + Hex(std::uint32_t(hr)) + ")");
             return;
         }
         const TYPEATTR& a = *attrP.Get();
         ComPtr<ITypeInfo2> t2;
         ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
         Attrs at;
-        std::string name = Ident(t->name, "type");
-        if (name.empty()) name = "_type" + std::to_string(t->index);
+        const std::string name = Name(t);
+        if (idents.Renamed(t->key))
+            notes.push_back("type \"" + t->name + "\" is not an IDL identifier: written as " + name);
+        else if (t->name.empty())
+            notes.push_back("unnamed type, written as " + name);
         switch (a.typekind) {
         case TKIND_ENUM: case TKIND_RECORD: case TKIND_UNION: {
             TypeAttrs(t, a, &at, ti);
             FlushNotes();
             const char* word = a.typekind == TKIND_ENUM ? "enum" : a.typekind == TKIND_RECORD ? "struct" : "union";
-            Line("typedef " + (at.Empty() ? std::string() : at.Text() + " ") + word + " " + name + " {");
+            Put("typedef ");
+            if (!at.Empty()) {
+                PutAttrs(at);
+                Put(" ");
+            }
+            Line(std::string(word) + " " + name + " {");
             indent += "    ";
             enumCount = a.cVars;
             for (UINT i = 0; i < a.cVars; ++i) WriteVar(t, ti, t2.Get(), i, span);
@@ -871,7 +971,9 @@ struct TIdlWriter::Impl {
             TypeText(ti, a.tdescAlias, &d, 0);
             if (!d.problem.empty()) notes.push_back(name + ": " + d.problem);
             FlushNotes();
-            Put("typedef " + at.Text() + " ");
+            Put("typedef ");
+            PutAttrs(at);
+            Put(" ");
             PutDecl(d, name);
             Put(";");
             EndLine();
@@ -886,10 +988,10 @@ struct TIdlWriter::Impl {
                 if (SUCCEEDED(ti->GetFuncDesc(0, fd.Put(ti))) && fd)
                     ti->GetDllEntry(fd->memid, fd->invkind, dll.Put(), entry.Put(), &ord);
             }
-            if (!dll.IsNull()) at.Add("dllname(" + IdlQuote(dll.Utf8()) + ")");
+            if (!dll.IsNull()) at.Add("dllname(" + StringLiteral(dll.Utf8()) + ")");
             TypeAttrs(t, a, &at, ti);
             FlushNotes();
-            Line(at.Text());
+            AttrsLine(at);
             Line("module " + name + " {");
             indent += "    ";
             for (UINT i = 0; i < a.cFuncs; ++i) WriteFunc(t, ti, t2.Get(), i, span);
@@ -900,20 +1002,32 @@ struct TIdlWriter::Impl {
         }
         case TKIND_INTERFACE: {
             at.Add("odl");
-            at.Add("local");  // no marshalling rules: a type library holds none of their attributes
+            // Outside a library block widl checks an interface as if for marshalling and refuses
+            // void pointers; only there, and only then, the interface is marked local.
+            if (outsideBlock && UsesVoidPointers(ti, a)) {
+                at.Add("local");
+                notes.push_back("local: widl refuses void pointers in an interface outside the library block");
+            }
             TypeAttrs(t, a, &at, ti);
             Type* base = nullptr;
             HREFTYPE href;
             if (a.cImplTypes && SUCCEEDED(ti->GetRefTypeOfImplType(0, &href))) {
                 base = TypeOf(ti, href);
-                if (!base) notes.push_back(name + ": its base interface cannot be resolved");
+                if (!base) {
+                    notes.push_back(name + ": its base interface cannot be resolved");
+                } else if (base->kind != TKIND_INTERFACE) {
+                    // Only an interface can be a base; a damaged library may name anything.
+                    notes.push_back(name + ": the library gives " + KindWord(base) + " " + Name(base) +
+                                    " as its base, written without a base");
+                    base = nullptr;
+                }
             }
             FlushNotes();
-            Line(at.Text());
+            AttrsLine(at);
             Put("interface " + name);
             if (base) {
                 Put(" : ");
-                PutRef(base->name, base);
+                PutRef(Name(base), base);
             }
             Put(" {");
             EndLine();
@@ -926,12 +1040,12 @@ struct TIdlWriter::Impl {
         case TKIND_DISPATCH: {
             TypeAttrs(t, a, &at, ti);
             FlushNotes();
-            Line(at.Text());
+            AttrsLine(at);
             Line("dispinterface " + name + " {");
             if (t->dispatchOf) {
                 indent += "    ";
                 Put("interface ");
-                PutRef(t->dispatchOf->name, t->dispatchOf);
+                PutRef(Name(t->dispatchOf), t->dispatchOf);
                 Put(";");
                 EndLine();
                 indent.resize(indent.size() - 4);
@@ -952,7 +1066,7 @@ struct TIdlWriter::Impl {
         case TKIND_COCLASS: {
             TypeAttrs(t, a, &at, ti);
             FlushNotes();
-            Line(at.Text());
+            AttrsLine(at);
             Line("coclass " + name + " {");
             indent += "    ";
             for (UINT i = 0; i < a.cImplTypes; ++i) {
@@ -976,9 +1090,12 @@ struct TIdlWriter::Impl {
                     ClearCustData(&c);
                 }
                 FlushNotes();
-                if (!ia.Empty()) Put(ia.Text() + " ");
+                if (!ia.Empty()) {
+                    PutAttrs(ia);
+                    Put(" ");
+                }
                 Put(r->kind == TKIND_DISPATCH ? "dispinterface " : "interface ");
-                PutRef(r->name, r);
+                PutRef(Name(r), r);
                 Put(";");
                 EndLine();
             }
@@ -997,9 +1114,9 @@ struct TIdlWriter::Impl {
         if (t->declared) return;
         t->declared = true;
         if (t->kind == TKIND_RECORD || t->kind == TKIND_UNION) return;  // named by its tag where used
-        if (t->kind == TKIND_INTERFACE) Line("interface " + t->name + ";");
-        else if (t->kind == TKIND_DISPATCH) Line("dispinterface " + t->name + ";");
-        else if (t->kind == TKIND_COCLASS) Line("coclass " + t->name + ";");
+        if (t->kind == TKIND_INTERFACE) Line("interface " + Name(t) + ";");
+        else if (t->kind == TKIND_DISPATCH) Line("dispinterface " + Name(t) + ";");
+        else if (t->kind == TKIND_COCLASS) Line("coclass " + Name(t) + ";");
     }
 
     // Base types for compilers that know none by themselves, except names the output defines.
@@ -1020,8 +1137,9 @@ struct TIdlWriter::Impl {
             {"CURRENCY", "typedef struct _quibrel_CY { __int64 int64; } CURRENCY;"},
             {"DECIMAL", "typedef struct _quibrel_DEC { unsigned short wReserved; unsigned char scale; unsigned char sign; "
                         "unsigned long Hi32; unsigned __int64 Lo64; } DECIMAL;"},
+            // Of the real one's size and alignment (a double in its union): 16 bytes on Win32, 24 on Win64.
             {"VARIANT", "typedef [wire_marshal(unsigned long)] struct _quibrel_VARIANT { unsigned short vt; unsigned short r1; "
-                        "unsigned short r2; unsigned short r3; void *p1; void *p2; } VARIANT;"},
+                        "unsigned short r2; unsigned short r3; union { double d; struct { void *p1; void *p2; } r; } u; } VARIANT;"},
             {"GUID", "typedef struct _quibrel_GUID { unsigned long Data1; unsigned short Data2; unsigned short Data3; "
                      "unsigned char Data4[8]; } GUID;"},
             {"IUnknown", "[odl, uuid(00000000-0000-0000-C000-000000000046), local] interface IUnknown { "
@@ -1058,10 +1176,6 @@ struct TIdlWriter::Impl {
         hoisted->push_back(t);
     }
 
-    static bool IsInterfaceLike(Type* t) {
-        return t->kind == TKIND_INTERFACE || t->kind == TKIND_DISPATCH || t->kind == TKIND_COCLASS;
-    }
-
     // Places `t` in the block after what it needs there.
     void Early(Type* t, std::vector<Type*>* order, int depth) {
         if (t->state != 0 || depth > 256) return;
@@ -1083,16 +1197,16 @@ struct TIdlWriter::Impl {
         lib->GetDocumentation(-1, libName.Put(), libDoc.Put(), &helpContext, helpFile.Put());
         if (l2) l2->GetDocumentation2(-1, 0, nullptr, &helpStringContext, nullptr);
 
-        // Local types in the library's order. Interfaces needed (as a base) before their place are
-        // defined before the library block, with what they need, and named at their place;
-        // other types needed early are written in the block just before their first use.
+        // Local types in the library's order. Types needed (by value, as a base, through a typedef)
+        // before their place are defined before the library block, with what they need; the
+        // library block names interfaces and classes among them at their place.
         std::vector<Type*> hoisted, order;
         for (auto& t : locals) {
-            if (!t->write) continue;
+            if (!t->write || t->sameAs) continue;
             Scan(t.get());
             t->state = 2;
             for (Type* n : t->needs)
-                if (n->local && n->state == 0 && n != t.get() && IsInterfaceLike(n)) Hoist(n, &hoisted, 0);
+                if (n->local && n->state == 0 && n != t.get()) Hoist(n, &hoisted, 0);
         }
         for (auto& t : locals) t->state = 0;
         for (Type* t : hoisted) t->state = 2;
@@ -1104,8 +1218,12 @@ struct TIdlWriter::Impl {
         for (auto& t : locals) t->state = 0;
         for (Type* t : hoisted) t->state = 2;
         for (auto& t : locals)
-            if (t->write && !hoistedSet.count(t.get())) Early(t.get(), &order, 0);
+            if (t->write && !t->sameAs && !hoistedSet.count(t.get())) Early(t.get(), &order, 0);
         order.insert(order.begin(), hoisted.begin(), hoisted.end());
+
+        // Room for the text at once (about 110 bytes a member in large libraries), so that it is
+        // not copied as it grows; pages not written to cost nothing.
+        w->Out.reserve(std::min<std::size_t>(members * 160 + locals.size() * 256 + 4096, std::size_t(1) << 30));
 
         // Imported types: definitions for what is needed by value, declarations for the rest.
         std::vector<Type*> importedOrder;
@@ -1141,10 +1259,10 @@ struct TIdlWriter::Impl {
         for (Type* t : importedOrder) placeImported(t, 0);
 
         std::set<std::string> defined;
-        for (Type* t : order) defined.insert(t->name);
-        for (Type* t : imported) defined.insert(t->name);
+        for (Type* t : order) defined.insert(Name(t));
+        for (Type* t : imported) defined.insert(Name(t));
 
-        Line("// Generated by quibrel-tlb from the library " + libName.Utf8());
+        Line("// Generated by quibrel-tlb from the library " + CommentText(libName.Utf8()));
         Line("");
         Prelude(defined, false);
         if (!imported.empty()) {
@@ -1188,8 +1306,8 @@ struct TIdlWriter::Impl {
             at.Add("version(" + std::to_string(la->wMajorVerNum) + "." + std::to_string(la->wMinorVerNum) + ")");
             if (la->lcid) at.Add("lcid(" + Hex(la->lcid, 4) + ")");
         }
-        if (!libDoc.IsNull()) at.Add("helpstring(" + IdlQuote(libDoc.Utf8()) + ")");
-        if (!helpFile.IsNull()) at.Add("helpfile(" + IdlQuote(helpFile.Utf8()) + ")");
+        if (!libDoc.IsNull()) at.Add("helpstring(" + StringLiteral(libDoc.Utf8()) + ")");
+        if (!helpFile.IsNull()) at.Add("helpfile(" + StringLiteral(helpFile.Utf8()) + ")");
         if (helpContext) at.Add("helpcontext(" + Hex(helpContext) + ")");
         if (helpStringContext) at.Add("helpstringcontext(" + Hex(helpStringContext) + ")");
         if (la) {
@@ -1203,12 +1321,16 @@ struct TIdlWriter::Impl {
             ClearCustData(&c);
         }
         FlushNotes();
-        Line(at.Text());
-        std::string name = Ident(libName.Utf8(), "library");
+        AttrsLine(at);
+        const std::string rawName = libName.Utf8();
+        const std::string name = idents.Name("library", rawName.empty() ? "_library" : rawName);
+        if (idents.Renamed("library"))
+            notes.push_back("library \"" + rawName + "\" is not an IDL identifier: written as " + name);
         FlushNotes();
-        Line("library " + (name.empty() ? std::string("_library") : name));
+        Line("library " + name);
         Line("{");
         indent += "    ";
+        outsideBlock = false;
         ComPtr<ITypeLibImports> imports;
         if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))) && imports) {
             UINT n = imports->GetImportCount();
@@ -1216,7 +1338,7 @@ struct TIdlWriter::Impl {
                 BStr recorded;
                 HRESULT hr = imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, recorded.Put(), nullptr);
                 if (FAILED(hr)) Comment("imported library " + std::to_string(i) + " cannot be read");
-                else Line("importlib(" + IdlQuote(recorded.Utf8()) + ");");
+                else Line("importlib(" + StringLiteral(recorded.Utf8()) + ");");
             }
             if (n) Line("");
         }
@@ -1226,7 +1348,9 @@ struct TIdlWriter::Impl {
         std::vector<Type*> inBlock(order.begin() + std::ptrdiff_t(hoisted.size()), order.end());
         std::set<Type*> written;
         for (auto& t : locals) {
-            if (!t->write) {
+            if (t->sameAs) {
+                continue;  // a repeated alias, written once
+            } else if (!t->write) {
                 WriteType(t.get());
             } else if (hoistedSet.count(t.get())) {
                 Mention(t.get());
@@ -1241,17 +1365,18 @@ struct TIdlWriter::Impl {
             }
         }
         indent.clear();
+        outsideBlock = true;
         Line("};");
     }
 
     // A use, in the library block, of a type defined before it.
     void Mention(Type* t) {
         switch (t->kind) {
-        case TKIND_INTERFACE: Line("interface " + t->name + ";"); break;
-        case TKIND_DISPATCH: Line("dispinterface " + t->name + ";"); break;
-        case TKIND_COCLASS: Line("coclass " + t->name + ";"); break;
+        case TKIND_INTERFACE: Line("interface " + Name(t) + ";"); break;
+        case TKIND_DISPATCH: Line("dispinterface " + Name(t) + ";"); break;
+        case TKIND_COCLASS: Line("coclass " + Name(t) + ";"); break;
         default:
-            Comment(KindWord(t) + " " + t->name + " is defined before the library block");
+            Comment(KindWord(t) + " " + Name(t) + " is defined before the library block");
             break;
         }
         Line("");
@@ -1270,9 +1395,9 @@ struct TIdlWriter::Impl {
             std::vector<std::string> needs;
             std::set<Type*> seen;
             for (Type* n : t->needs)
-                if (seen.insert(n).second) needs.push_back(KindWord(n) + " " + n->name + (n->local ? "" : " (imported)"));
+                if (seen.insert(n).second) needs.push_back(KindWord(n) + " " + Name(n) + (n->local ? "" : " (imported)"));
             for (Type* n : t->names)
-                if (seen.insert(n).second) needs.push_back(KindWord(n) + " " + n->name + (n->local ? "" : " (imported)"));
+                if (seen.insert(n).second) needs.push_back(KindWord(n) + " " + Name(n) + (n->local ? "" : " (imported)"));
             if (!needs.empty()) {
                 std::string s = "needs: ";
                 for (std::size_t k = 0; k < needs.size(); ++k) s += (k ? ", " : "") + needs[k];

@@ -68,5 +68,3 @@ private:
     std::vector<TIdlTypeSpan> Spans;
 };
 
-// IDL text for a string: quoted, with quotes, backslashes and control characters escaped.
-std::string IdlQuote(const std::string& Utf8);

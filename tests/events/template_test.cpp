@@ -196,3 +196,19 @@ TEST(EventTemplateTest, DocumentationStaysOnItsCommentLine) {
     EXPECT_TRUE(lines.contains("! EVENT Ping - First Second Third Fourth"));
     EXPECT_EQ(lines.size(), 44 + 1 + 8);
 }
+
+TEST(EventTemplateTest, LibraryNamesAndTextNeverBecomeCode) {
+    // An event name that would close the declaration and add a statement, a parameter name with
+    // a line break, documentation with terminal controls.
+    auto ti = FakeTypeInfo::Create();
+    ti->AddFunc("Go\") X\nSTOP", {P{"a,\nb", Vt(VT_I4)}}, "doc \x1b]0;title\x07 end");
+    const QStringList lines = TEventTemplate("H", {"Go\") X\nSTOP"}, ti.Get(), false).Lines();
+    EXPECT_TRUE(lines.contains("   FUNCTION Event_Go_x22_x29_x20X_x0ASTOP(int_a_x2C_x0Ab) Event_Go_x22_x29_x20X_x0ASTOP"
+                               " FOR EVENT \"Go\\\") X\\012STOP\""))
+        << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines.contains("! EVENT Go\") X\\nSTOP - doc \\x1B]0;title\\x07 end"));
+    EXPECT_TRUE(lines.contains("Event_Go_x22_x29_x20X_x0ASTOP:"));
+    for (const QString& line : lines)
+        for (QChar c : line) EXPECT_GE(c.unicode(), 0x20) << line.toStdString();
+    ExpectAllReleased(*ti.Get());
+}

@@ -41,6 +41,7 @@ TEST(Escape, CommentAndStringTextStayInside) {
         {"end */ int x; /*", "end *\\/ int x; /*", "end */ int x; /*"},
         {"bell\a esc\x1b]0;title\x07", "bell\\x07 esc\\x1B]0;title\\x07", "bell\\007 esc\\033]0;title\\007"},
         {"quote \" and \\ here", "quote \" and \\ here", "quote \\\" and \\\\ here"},
+        {"a\\b", "a\\b", "a\\\\b"},
         {"joins next line\\", "joins next line\\x5C", "joins next line\\\\"},
         {"bad \xFF\xC0\xAF utf-8", "bad \\xFF\\xC0\\xAF utf-8", "bad \\377\\300\\257 utf-8"},
         {"caf\xC3\xA9", "caf\xC3\xA9", "caf\xC3\xA9"},
