@@ -8,6 +8,8 @@
 #include <QFontDatabase>
 #include <QMessageBox>
 
+#include <cstdio>
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromLatin1(ApplicationTitle));
 }
@@ -38,6 +40,29 @@ void ShowException(const std::exception& e) {
         return;
     }
     QMessageBox::critical(QApplication::activeWindow(), QString::fromLatin1(ApplicationTitle), text);
+}
+
+std::function<void(const QString&)>& NoticeSink() {
+    static std::function<void(const QString&)> sink;
+    return sink;
+}
+
+void ShowNotice(const QString& text) {
+    if (NoticeSink()) {
+        NoticeSink()(text);
+        return;
+    }
+    // Without a screen (offscreen tests and tools) there is no one to show a box to.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") ||
+        QGuiApplication::platformName() == QLatin1String("minimal")) {
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Information, QString::fromLatin1(ApplicationTitle), text,
+                                QMessageBox::Ok, QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 void RunGuarded(const std::function<void()>& command) {

@@ -3,6 +3,7 @@
 
 #include "app/application.h"
 #include "app/docpane.h"
+#include "platform/oleauto/bundled.h"
 #include "platform/oleauto/hostpath.h"
 #include "ui_mainform.h"
 
@@ -281,6 +282,11 @@ void TMainForm::OpenTypeLib(const QString& path) {
     FEventInterfaces.clear();
     txtDoc->Clear();
     ListClasses();
+    // Said once per opening: the types of an import that was not found show as unknown.
+    QStringList missing;
+    for (const MissingImport& m : MissingImports(FTypeLib.Get()))
+        missing << QString::fromStdString(MissingImportText(QString::fromStdU16String(PathDisplayText(wide)).toStdString(), m));
+    if (!missing.isEmpty()) ShowNotice(missing.join(QLatin1Char('\n')));
 }
 
 bool TMainForm::IsExternalTypeKnown(const QString& qualifiedName) const {

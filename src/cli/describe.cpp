@@ -25,10 +25,12 @@ void PrintDoc(TMainForm& form, const char* indent) {
 }
 
 int Describe(const std::vector<std::string>& args) {
-    if (args.size() != 1) {
+    CliArgs parsed;
+    if (!ParseCliArgs("describe", "FILE", args, &parsed) || parsed.operands.size() != 1) {
         std::fprintf(stderr, "usage: quibrel-tlb describe FILE\n");
         return 2;
     }
+    const std::vector<std::string>& operands = parsed.operands;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     int argc = 1;
     char name[] = "quibrel-tlb";
@@ -36,12 +38,19 @@ int Describe(const std::vector<std::string>& args) {
     QApplication app(argc, argv);
     // What the browser would show in a message box goes to standard error.
     ErrorSink() = [](const QString& text) { std::fprintf(stderr, "%s\n", text.toUtf8().constData()); };
+    NoticeSink() = [](const QString& text) {
+        for (const QString& line : text.split(QLatin1Char('\n')))
+            std::fprintf(stderr, "quibrel-tlb: %s\n", PathForMessage(line.toStdString()).c_str());
+    };
     // A read-only command: the user's recent-file list is neither shown nor changed.
     TMainForm form(QStringList(), nullptr, TMainForm::TRecentFiles::Untouched);
     try {
-        form.OpenTypeLib(QString::fromStdU16String(HostPathToUtf16(args[0])));
-    } catch (const EBrowserError& e) {
-        std::fprintf(stderr, "%s%s\n", ErrorBoxText(e.Message()).toUtf8().constData(), FileProblem(args[0]).c_str());
+        form.OpenTypeLib(QString::fromStdU16String(HostPathToUtf16(operands[0])));
+    } catch (const EBrowserError&) {
+        // The window's message says only that loading failed; the status says why.
+        ComPtr<ITypeLib> lib;
+        const HRESULT hr = LoadTypeLib(HostPathToUtf16(operands[0]).c_str(), lib.Put());
+        PrintLoadFailure(operands[0], FAILED(hr) ? hr : E_FAIL);
         return 1;
     }
 

@@ -199,4 +199,25 @@ HRESULT ReadTypeLibResource(const ImageReader& reader, int number, std::vector<s
     return S_OK;
 }
 
+bool ListTypeLibResources(const ImageReader& reader, std::vector<std::uint32_t>* ids) {
+    ids->clear();
+    Image image(reader);
+    if (!image.Load()) return false;
+    std::uint32_t count, name, target;
+    if (!image.DirEntryCount(0, &count)) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!image.DirEntry(0, i, &name, &target)) return false;
+        if (!(name & kSubdirectory) || !(target & kSubdirectory) || !image.NameIsTypeLib(name)) continue;
+        const std::uint32_t typeDir = target & ~kSubdirectory;
+        std::uint32_t resources;
+        if (!image.DirEntryCount(typeDir, &resources)) return false;
+        for (std::uint32_t j = 0; j < resources && ids->size() < 256; ++j) {
+            if (!image.DirEntry(typeDir, j, &name, &target)) return false;
+            if (!(name & kSubdirectory)) ids->push_back(name);
+        }
+        return true;
+    }
+    return true;
+}
+
 }  // namespace tlb
