@@ -65,6 +65,22 @@ void ShowNotice(const QString& text) {
     box->show();
 }
 
+namespace {
+QtMessageHandler g_previousHandler = nullptr;
+
+void SkipRuntimeDirWarning(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+    if (g_previousHandler) g_previousHandler(type, context, message);
+    else std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+}
+}  // namespace
+
+void QuietMissingRuntimeDir() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+    QtMessageHandler previous = qInstallMessageHandler(SkipRuntimeDirWarning);
+    if (previous != SkipRuntimeDirWarning) g_previousHandler = previous;
+}
+
 void RunGuarded(const std::function<void()>& command) {
     try {
         command();

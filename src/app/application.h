@@ -39,6 +39,11 @@ std::function<void(const QString& text)>& ErrorSink();
 void ShowNotice(const QString& text);
 std::function<void(const QString& text)>& NoticeSink();
 
+// Keeps Qt from warning that XDG_RUNTIME_DIR is not set (cron, ssh, su): Qt then uses a folder
+// of its own, which is all we need. Every other message passes as before. Call before the
+// application object is made.
+void QuietMissingRuntimeDir();
+
 // The window font: Tahoma at 11 pixels, or a sans font that fits the same layout.
 void SetUpApplicationFont();
 

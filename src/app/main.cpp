@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
         break;
     }
 
+    QuietMissingRuntimeDir();
     TApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry; the installed icon, when there is one.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUIBREL_DESKTOP_ID));

@@ -35,6 +35,7 @@ int Describe(const std::vector<std::string>& args) {
     int argc = 1;
     char name[] = "quibrel-tlb";
     char* argv[] = {name, nullptr};
+    QuietMissingRuntimeDir();
     QApplication app(argc, argv);
     // What the browser would show in a message box goes to standard error.
     ErrorSink() = [](const QString& text) { std::fprintf(stderr, "%s\n", text.toUtf8().constData()); };

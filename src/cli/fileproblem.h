@@ -75,7 +75,10 @@ inline std::string LoadProblem(const std::string& path, HRESULT hr) {
         rc = ::stat(file.c_str(), &st);
     }
     if (rc != 0) return errno == ENOENT ? "no such file" : errno == EACCES ? "permission denied" : std::strerror(errno);
-    if (S_ISDIR(st.st_mode)) return "a folder";
+    if (S_ISDIR(st.st_mode)) return "a directory";
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
     if (!S_ISREG(st.st_mode)) return "not a regular file";
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno == EACCES ? "permission denied" : std::strerror(errno);

@@ -142,10 +142,13 @@ static int CheckOptions(const CliCommand& c, std::vector<std::string>* args) {
 
 // Standard output written whole, or the command fails.
 static int CheckOutput(int status) {
+    // The reason of the write that failed, if the flush does not say it again.
+    const int earlier = errno;
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;
     if (flushed && !std::ferror(stdout)) return status;
-    std::fprintf(stderr, "quibrel-tlb: cannot write the output: %s\n", errno ? std::strerror(errno) : "write error");
+    const int reason = errno ? errno : earlier;
+    std::fprintf(stderr, "quibrel-tlb: cannot write the output: %s\n", reason ? std::strerror(reason) : "write error");
     return status == 0 ? 1 : status;
 }
 

@@ -56,10 +56,15 @@ public:
             return false;
         }
         std::uint32_t dirCount;
-        if (!U32(opt + countAt, &dirCount) || dirCount <= kResourceDirectory) return false;
+        if (!U32(opt + countAt, &dirCount)) return false;
+        // A sound image may have no resources at all.
+        noResources_ = dirCount <= kResourceDirectory;
+        if (noResources_) return false;
         std::uint64_t dir = opt + dirsAt + kResourceDirectory * 8;
         if (dir + 8 > opt + optSize) return false;
-        if (!U32(dir, &resRva_) || !U32(dir + 4, &resSize_) || resRva_ == 0 || resSize_ == 0) return false;
+        if (!U32(dir, &resRva_) || !U32(dir + 4, &resSize_)) return false;
+        noResources_ = resRva_ == 0 && resSize_ == 0;
+        if (resRva_ == 0 || resSize_ == 0) return false;
         if (nSections > kMaxSections) return false;
         std::uint64_t sec = opt + optSize;
         for (std::uint16_t i = 0; i < nSections; ++i, sec += 40) {
@@ -126,12 +131,15 @@ public:
     }
 
     const ImageReader& Reader() const { return r_; }
+    // After a failed Load: the headers were sound and name no resource directory.
+    bool NoResources() const { return noResources_; }
 
 private:
     const ImageReader& r_;
     std::uint32_t resRva_ = 0, resSize_ = 0;
     Section sections_[kMaxSections];
     std::uint32_t count_ = 0;
+    bool noResources_ = false;
 };
 
 }  // namespace
@@ -202,7 +210,7 @@ HRESULT ReadTypeLibResource(const ImageReader& reader, int number, std::vector<s
 bool ListTypeLibResources(const ImageReader& reader, std::vector<std::uint32_t>* ids) {
     ids->clear();
     Image image(reader);
-    if (!image.Load()) return false;
+    if (!image.Load()) return image.NoResources();
     std::uint32_t count, name, target;
     if (!image.DirEntryCount(0, &count)) return false;
     for (std::uint32_t i = 0; i < count; ++i) {
