@@ -1,5 +1,6 @@
 // Application title, font, hourglass and central error handler.
 #include "app/application.h"
+#include "app/notice.h"
 
 #include "text/typetext.h"
 

@@ -34,15 +34,6 @@ void ShowException(const std::exception& e);
 void RunGuarded(const std::function<void()>& command);
 // Where ShowException sends the box text instead of a message box (tests set it).
 std::function<void(const QString& text)>& ErrorSink();
-// Something the user should know that is no error (an import of the opened library that was
-// not found): an information box that does not wait for an answer, or, where it is set, the sink.
-void ShowNotice(const QString& text);
-std::function<void(const QString& text)>& NoticeSink();
-
-// Keeps Qt from warning that XDG_RUNTIME_DIR is not set (cron, ssh, su): Qt then uses a folder
-// of its own, which is all we need. Every other message passes as before. Call before the
-// application object is made.
-void QuietMissingRuntimeDir();
 
 // The window font: Tahoma at 11 pixels, or a sans font that fits the same layout.
 void SetUpApplicationFont();

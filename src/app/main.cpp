@@ -1,5 +1,6 @@
 // quibrel-browser: the type library browser.
 #include "app/application.h"
+#include "app/notice.h"
 #include "app/cmdline.h"
 #include "index/libindex.h"
 #include "app/mainform.h"

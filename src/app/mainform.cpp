@@ -2,6 +2,7 @@
 #include "app/mainform.h"
 
 #include "app/application.h"
+#include "app/notice.h"
 #include "app/docpane.h"
 #include "platform/oleauto/bundled.h"
 #include "platform/oleauto/hostpath.h"

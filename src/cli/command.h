@@ -1,6 +1,7 @@
 // Subcommands of quibrel-tlb register themselves here, one source file each.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,12 @@ struct CliRegistrar {
 };
 
 const std::vector<CliCommand>& CliCommands();
+
+// Writes to standard output; false when it did not take it all. The reason of the first
+// failure is kept for the message the command ends with.
+bool CliWrite(const void* data, std::size_t size);
+// Keeps the reason (an errno value) of a write to standard output that failed elsewhere.
+void CliWriteFailed(int error);
 
 // An option a usage line names.
 struct CliOption {

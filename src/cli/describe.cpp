@@ -2,6 +2,7 @@
 // real window offscreen: the library information, then every class and every member with the
 // documentation pane's text after selecting it.
 #include "app/application.h"
+#include "app/notice.h"
 #include "app/docpane.h"
 #include "app/mainform.h"
 #include "cli/command.h"
@@ -17,7 +18,7 @@ namespace {
 
 void Print(const QString& text) {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    CliWrite(bytes.constData(), size_t(bytes.size()));
 }
 
 void PrintDoc(TMainForm& form, const char* indent) {

@@ -55,7 +55,7 @@ public:
     }
     // False when standard output did not take it all.
     bool Flush() {
-        const bool ok = std::fwrite(buf_.data(), 1, buf_.size(), stdout) == buf_.size();
+        const bool ok = CliWrite(buf_.data(), buf_.size());
         buf_.clear();
         return ok;
     }

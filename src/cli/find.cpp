@@ -18,7 +18,7 @@ namespace {
 
 void Print(const QString& text) {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    CliWrite(bytes.constData(), size_t(bytes.size()));
 }
 
 QString StatusText(HRESULT hr) {

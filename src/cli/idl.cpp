@@ -61,9 +61,8 @@ int RunIdl(const std::vector<std::string>& args) {
         }
         return 0;
     }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "cannot write the output: %s\n", std::strerror(errno));
-        return 1;
+    if (!CliWrite(text.data(), text.size())) {
+        return 1;  // said by the final check of standard output
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -39,7 +40,9 @@ int Json(const std::vector<std::string>& args) {
     }
     ReportMissingImports(file, lib.Get());
     if (WriteLibraryJson(lib.Get(), pretty, stdout)) return 0;
-    std::fprintf(stderr, "cannot write the document\n");
+    CliWriteFailed(errno);
+    // A failed write of standard output is said by the final check.
+    if (!std::ferror(stdout)) std::fprintf(stderr, "cannot write the document\n");
     return 1;
 }
 

@@ -140,14 +140,25 @@ static int CheckOptions(const CliCommand& c, std::vector<std::string>* args) {
     return -1;
 }
 
+static int g_writeError = 0;
+
+void CliWriteFailed(int error) {
+    if (!g_writeError) g_writeError = error;
+}
+
+bool CliWrite(const void* data, std::size_t size) {
+    if (std::fwrite(data, 1, size, stdout) == size) return true;
+    CliWriteFailed(errno);
+    return false;
+}
+
 // Standard output written whole, or the command fails.
 static int CheckOutput(int status) {
-    // The reason of the write that failed, if the flush does not say it again.
-    const int earlier = errno;
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;
     if (flushed && !std::ferror(stdout)) return status;
-    const int reason = errno ? errno : earlier;
+    // The reason of the first write that failed, else of the flush.
+    const int reason = g_writeError ? g_writeError : errno;
     std::fprintf(stderr, "quibrel-tlb: cannot write the output: %s\n", reason ? std::strerror(reason) : "write error");
     return status == 0 ? 1 : status;
 }

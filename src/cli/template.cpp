@@ -171,10 +171,8 @@ int RunTemplate(const std::vector<std::string>& args) {
         }
         return 0;
     }
-    if (std::fwrite(text.constData(), 1, size_t(text.size()), stdout) != size_t(text.size()) ||
-        std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "cannot write the output: %s\n", std::strerror(errno));
-        return 1;
+    if (!CliWrite(text.constData(), size_t(text.size()))) {
+        return 1;  // said by the final check of standard output
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "appenv.h"
 
 #include "app/application.h"
+#include "app/notice.h"
 #include "app/docpane.h"
 #include "platform/registry/registry.h"
 
@@ -285,10 +286,10 @@ TEST(MainWindow, AnImportNotFoundIsSaidOnceWhenTheLibraryOpens) {
     const QByteArray before = qgetenv("QUIBREL_DATA_DIR");
     qputenv("QUIBREL_DATA_DIR", QTemporaryDir().path().toUtf8());  // no shipped libraries
     {
-        TWindow w({Fixture("QuibrelShared.tlb")});
+        TWindow w({Fixture("QuibrelEvents.tlb")});
         for (int i = 0; i < w->lvClasses->topLevelItemCount(); ++i) w->lvClasses->setCurrentItem(w->lvClasses->topLevelItem(i));
         ASSERT_EQ(notices.size(), 1);
-        EXPECT_EQ(notices[0], Fixture("QuibrelShared.tlb") +
+        EXPECT_EQ(notices[0], Fixture("QuibrelEvents.tlb") +
                                   " imports stdole2.tlb {00020430-0000-0000-C000-000000000046} 2.0, which was not "
                                   "found; its types show as ?");
         EXPECT_TRUE(w.messages.isEmpty());
@@ -296,7 +297,7 @@ TEST(MainWindow, AnImportNotFoundIsSaidOnceWhenTheLibraryOpens) {
 
         qputenv("QUIBREL_DATA_DIR", QByteArray(QUIBREL_BINARY_DIR "/share/quibrel"));
         notices.clear();
-        w->OpenTypeLib(Fixture("QuibrelShared.tlb"));
+        w->OpenTypeLib(Fixture("QuibrelEvents.tlb"));
         EXPECT_TRUE(notices.isEmpty()) << notices.join('\n').toStdString();
     }
     if (before.isNull()) qunsetenv("QUIBREL_DATA_DIR");
