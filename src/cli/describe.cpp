@@ -1,97 +1,59 @@
-// quibrel-tlb describe FILE: what a person sees in the main window, collected by driving the
-// real window offscreen: the library information, then every class and every member with the
-// documentation pane's text after selecting it.
-#include "app/application.h"
-#include "app/notice.h"
-#include "app/docpane.h"
-#include "app/mainform.h"
+// quibrel-tlb describe FILE: runs quibrel-tlb-describe, which drives the real main window; the
+// companion itself never loads Qt Gui or Widgets.
 #include "cli/command.h"
-#include "cli/fileproblem.h"
-#include "platform/oleauto/hostpath.h"
 
-#include <QApplication>
-#include <QTreeWidget>
-
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
-void Print(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    CliWrite(bytes.constData(), size_t(bytes.size()));
+// The folder of the running program, from /proc/self/exe.
+std::string ProgramFolder() {
+    std::vector<char> buf(4096);
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return std::string();
+    std::string path(buf.data(), std::size_t(n));
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-void PrintDoc(TMainForm& form, const char* indent) {
-    for (const QString& line : form.txtDoc->Lines()) Print(QLatin1String(indent) + QStringLiteral("doc ") + line + QLatin1Char('\n'));
+// Beside the companion in a build tree, else where the package installs it.
+std::string DescribeProgram() {
+    const std::string folder = ProgramFolder();
+    for (const char* relative : {"/quibrel-tlb-describe", "/../" QUIBREL_LIBEXEC_SUBDIR "/quibrel-tlb-describe"}) {
+        const std::string candidate = folder + relative;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::string();
 }
 
-int Describe(const std::vector<std::string>& args) {
+int Describe(const std::vector<std::string>& all) {
     CliArgs parsed;
-    if (!ParseCliArgs("describe", "FILE", args, &parsed) || parsed.operands.size() != 1) {
+    if (!ParseCliArgs("describe", "FILE", all, &parsed) || parsed.operands.size() != 1) {
         std::fprintf(stderr, "usage: quibrel-tlb describe FILE\n");
         return 2;
     }
-    const std::vector<std::string>& operands = parsed.operands;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char name[] = "quibrel-tlb";
-    char* argv[] = {name, nullptr};
-    QuietMissingRuntimeDir();
-    QApplication app(argc, argv);
-    // What the browser would show in a message box goes to standard error.
-    ErrorSink() = [](const QString& text) { std::fprintf(stderr, "%s\n", text.toUtf8().constData()); };
-    NoticeSink() = [](const QString& text) {
-        for (const QString& line : text.split(QLatin1Char('\n')))
-            std::fprintf(stderr, "quibrel-tlb: %s\n", PathForMessage(line.toStdString()).c_str());
-    };
-    // A read-only command: the user's recent-file list is neither shown nor changed.
-    TMainForm form(QStringList(), nullptr, TMainForm::TRecentFiles::Untouched);
-    try {
-        form.OpenTypeLib(QString::fromStdU16String(HostPathToUtf16(operands[0])));
-    } catch (const EBrowserError&) {
-        // The window's message says only that loading failed; the status says why.
-        ComPtr<ITypeLib> lib;
-        const HRESULT hr = LoadTypeLib(HostPathToUtf16(operands[0]).c_str(), lib.Put());
-        PrintLoadFailure(operands[0], FAILED(hr) ? hr : E_FAIL);
+    // The window program takes the file as its one argument, whatever it looks like.
+    const std::vector<std::string>& args = parsed.operands;
+    const std::string program = DescribeProgram();
+    if (program.empty()) {
+        std::fprintf(stderr, "quibrel-tlb: quibrel-tlb-describe is not installed beside quibrel-tlb\n");
         return 1;
     }
-
-    QTreeWidgetItem* header = form.lvTypeLib->headerItem();
-    Print(QStringLiteral("info ") + header->text(0) + QLatin1Char('\t') + header->text(1) + QLatin1Char('\n'));
-    for (int i = 0; i < form.lvTypeLib->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = form.lvTypeLib->topLevelItem(i);
-        Print(QStringLiteral("info ") + row->text(0) + QLatin1Char('\t') + row->text(1) + QLatin1Char('\n'));
-    }
-
-    try {
-        for (int i = 0; i < form.lvClasses->topLevelItemCount(); ++i) {
-            TClassRow* row = form.ClassRow(i);
-            form.lvClasses->setCurrentItem(row, 0, QItemSelectionModel::ClearAndSelect);
-            Print(QStringLiteral("class %1 icon %2\n").arg(row->Caption()).arg(int(row->Icon)));
-            PrintDoc(form, "  ");
-            for (int j = 0; j < form.lvMembers->topLevelItemCount(); ++j) {
-                TMemberRow* member = form.MemberRow(j);
-                form.lvMembers->setCurrentItem(member, 0, QItemSelectionModel::ClearAndSelect);
-                QString line = QStringLiteral("  member %1 icon %2 index %3 flags %4")
-                                   .arg(member->Caption())
-                                   .arg(int(member->Icon))
-                                   .arg(member->DataWord() & 0xFFFF)
-                                   .arg(member->DataWord() >> 16);
-                if (form.MembersHaveCheckBoxes() && member->Checked()) line += QStringLiteral(" checked");
-                if (member->Ghosted) line += QStringLiteral(" ghosted");
-                Print(line + QLatin1Char('\n'));
-                PrintDoc(form, "    ");
-            }
-        }
-    } catch (const std::exception& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
-    }
-    std::fflush(stdout);
-    return 0;
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    ::execv(program.c_str(), argv.data());
+    std::fprintf(stderr, "quibrel-tlb: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
+    return 1;
 }
 
-CliRegistrar registrar({"describe", "FILE", Describe, "what the main window shows, class by class and member by member"});
+const CliRegistrar registrar({"describe", "FILE", Describe, "what the main window shows, class by class and member by member"});
 
 }  // namespace

@@ -24,6 +24,11 @@ forbid "platform" '#include *"(text|writers|index|app|dialogs|components)/' "the
 forbid "platform" '#include *<(QtGui|QtWidgets)/|#include *<Q(Widget|Application|GuiApplication)\b' "the platform includes Qt Gui or Widgets"
 forbid "components" '#include *"(app|dialogs|text|writers|index)/' "a component includes the program's code"
 
+# The companion links Qt Core only; describe runs a program of its own.
+if ldd "$tlb" | grep -qE 'libQt6(Gui|Widgets)'; then
+  echo "quibrel-tlb links Qt Gui or Widgets:"; ldd "$tlb" | grep -E 'libQt6'; fail=1
+fi
+
 # Windowless commands must not create a QApplication: with no platform plugin to load, a
 # QApplication would abort.
 export QT_QPA_PLATFORM=no-such-platform

@@ -28,7 +28,8 @@ lintian --fail-on error "$deb" >"$tmp/lintian.txt" 2>&1 || { cat "$tmp/lintian.t
 
 root=$tmp/root
 dpkg-deb -x "$deb" "$root"
-for f in usr/bin/quibrel-browser usr/bin/quibrel-tlb usr/share/quibrel/QuibrelSample.tlb \
+for f in usr/bin/quibrel-browser usr/bin/quibrel-tlb usr/libexec/quibrel/quibrel-tlb-describe \
+         usr/share/quibrel/QuibrelSample.tlb \
          "usr/share/applications/$app_id.desktop" "usr/share/metainfo/$app_id.metainfo.xml" \
          usr/share/mime/packages/quibrel.xml usr/share/icons/hicolor/scalable/apps/quibrel-browser.svg \
          usr/share/icons/hicolor/16x16/apps/quibrel-browser.png usr/share/icons/hicolor/256x256/apps/quibrel-browser.png \
@@ -51,7 +52,10 @@ sample=$(dirname "$root/usr/bin/quibrel-tlb")/../share/quibrel/QuibrelSample.tlb
 grep -q '^library QuibrelSample$' "$tmp/dump.txt" || fail "the dump does not name the sample: $(head -n 1 "$tmp/dump.txt")"
 [ "$(cat "$tmp/dump.txt")" = "$("$build/src/quibrel-tlb" dump "$build/sample/QuibrelSample.tlb")" ] ||
   fail "the installed sample dumps differently from the built one"
-if strings "$root/usr/bin/quibrel-browser" "$root/usr/bin/quibrel-tlb" | grep -qF "$build"; then
+# describe runs the installed window program from libexec.
+"$root/usr/bin/quibrel-tlb" describe "$sample" 2>/dev/null | grep -q '^info Name	QuibrelSample$' ||
+  fail "describe of the installed sample"
+if strings "$root/usr/bin/quibrel-browser" "$root/usr/bin/quibrel-tlb" "$root/usr/libexec/quibrel/quibrel-tlb-describe" | grep -qF "$build"; then
   fail "a program names the build folder"
 fi
 
