@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -48,7 +49,7 @@ std::function<void(const QString&)>& NoticeSink() {
     return sink;
 }
 
-void ShowNotice(const QString& text) {
+void ShowNotice(const QString& text, QWidget* parent) {
     if (NoticeSink()) {
         NoticeSink()(text);
         return;
@@ -60,10 +61,13 @@ void ShowNotice(const QString& text) {
         return;
     }
     auto* box = new QMessageBox(QMessageBox::Information, QString::fromLatin1(ApplicationTitle), text,
-                                QMessageBox::Ok, QApplication::activeWindow());
+                                QMessageBox::Ok, parent ? parent : QApplication::activeWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
-    box->show();
+    QTimer::singleShot(0, box, [box] {
+        box->show();
+        box->raise();
+    });
 }
 
 namespace {

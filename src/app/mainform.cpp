@@ -287,7 +287,7 @@ void TMainForm::OpenTypeLib(const QString& path) {
     QStringList missing;
     for (const MissingImport& m : MissingImports(FTypeLib.Get()))
         missing << QString::fromStdString(MissingImportText(QString::fromStdU16String(PathDisplayText(wide)).toStdString(), m));
-    if (!missing.isEmpty()) ShowNotice(missing.join(QLatin1Char('\n')));
+    if (!missing.isEmpty()) ShowNotice(missing.join(QLatin1Char('\n')), this);
 }
 
 bool TMainForm::IsExternalTypeKnown(const QString& qualifiedName) const {
