@@ -132,7 +132,7 @@ TEST(IndexTypes, RetvalResultsPointerDepthsAndIdlForm) {
     EXPECT_EQ(Answers(*index, "returns:IElementFinder"), QStringList{finder + "ElementFromHandle"});
     EXPECT_EQ(Answers(*index, "returns:IElementFinder*"), QStringList{finder + "ElementFromHandle"});
     EXPECT_EQ(Answers(*index, "returns:IElementFinder**"), QStringList());
-    EXPECT_EQ(Answers(*index, "returns:Long"), QStringList{finder + "Filter"});
+    EXPECT_TRUE(Answers(*index, "returns:Long").contains(finder + "Filter"));  // through [retval]
     EXPECT_EQ(Answers(*index, "takes:Variant"), (QStringList{finder + "Filter", finder + "Update"}));
     EXPECT_EQ(Answers(*index, "takes:Variant*"), QStringList{finder + "Update"});
     EXPECT_EQ(Answers(*index, "takes:VARIANT"), Answers(*index, "takes:Variant"));
@@ -144,7 +144,7 @@ TEST(IndexTypes, RetvalResultsPointerDepthsAndIdlForm) {
     EXPECT_EQ(signatures["ElementFromHandle"],
               "HRESULT ElementFromHandle([in] void* hwnd, [out, retval] IElementFinder** element)");
     // What the notation can say stays in it.
-    EXPECT_EQ(signatures["Name"], "Function Name(out text As String) As HRESULT");
+    EXPECT_EQ(signatures["Name"], "Function Name(out text As String) As Long");
 }
 
 // The signatures are the documentation pane's first line, as the describe output records it.
