@@ -148,9 +148,10 @@ int RunTemplate(const std::vector<std::string>& args) {
             if (listed.contains(name.trimmed(), Qt::CaseInsensitive)) chosen << name.trimmed();
             else unknown << name.trimmed();
         }
-        if (!unknown.isEmpty() || chosen.isEmpty()) {
+        // An empty list chooses no event, as unchecking every row does.
+        if (!unknown.isEmpty()) {
             std::fprintf(stderr, "quibrel-tlb template: %s %s not an event of %s (its events: %s)\n",
-                         unknown.isEmpty() ? "--events" : unknown.join(QStringLiteral(", ")).toStdString().c_str(),
+                         unknown.join(QStringLiteral(", ")).toStdString().c_str(),
                          unknown.size() > 1 ? "are" : "is", foundName.toStdString().c_str(),
                          listed.join(QStringLiteral(", ")).toStdString().c_str());
             return 2;
