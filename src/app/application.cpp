@@ -1,5 +1,6 @@
 // Application title, font, hourglass and central error handler.
 #include "app/application.h"
+#include "app/notice.h"
 
 #include "text/typetext.h"
 
@@ -7,6 +8,9 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromLatin1(ApplicationTitle));
@@ -38,6 +42,48 @@ void ShowException(const std::exception& e) {
         return;
     }
     QMessageBox::critical(QApplication::activeWindow(), QString::fromLatin1(ApplicationTitle), text);
+}
+
+std::function<void(const QString&)>& NoticeSink() {
+    static std::function<void(const QString&)> sink;
+    return sink;
+}
+
+void ShowNotice(const QString& text, QWidget* parent) {
+    if (NoticeSink()) {
+        NoticeSink()(text);
+        return;
+    }
+    // Without a screen (offscreen tests and tools) there is no one to show a box to.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") ||
+        QGuiApplication::platformName() == QLatin1String("minimal")) {
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Information, QString::fromLatin1(ApplicationTitle), text,
+                                QMessageBox::Ok, parent ? parent : QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    QTimer::singleShot(0, box, [box] {
+        box->show();
+        box->raise();
+    });
+}
+
+namespace {
+QtMessageHandler g_previousHandler = nullptr;
+
+void SkipRuntimeDirWarning(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+    if (g_previousHandler) g_previousHandler(type, context, message);
+    else std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+}
+}  // namespace
+
+void QuietMissingRuntimeDir() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+    QtMessageHandler previous = qInstallMessageHandler(SkipRuntimeDirWarning);
+    if (previous != SkipRuntimeDirWarning) g_previousHandler = previous;
 }
 
 void RunGuarded(const std::function<void()>& command) {

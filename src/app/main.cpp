@@ -1,5 +1,6 @@
 // quibrel-browser: the type library browser.
 #include "app/application.h"
+#include "app/notice.h"
 #include "app/cmdline.h"
 #include "index/libindex.h"
 #include "app/mainform.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
         break;
     }
 
+    QuietMissingRuntimeDir();
     TApplication app(argc, argv);
     // Lets the desktop match the window to its menu entry; the installed icon, when there is one.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUIBREL_DESKTOP_ID));

@@ -2,7 +2,9 @@
 #include "app/mainform.h"
 
 #include "app/application.h"
+#include "app/notice.h"
 #include "app/docpane.h"
+#include "platform/oleauto/bundled.h"
 #include "platform/oleauto/hostpath.h"
 #include "ui_mainform.h"
 
@@ -332,6 +334,11 @@ void TMainForm::OpenTypeLib(const QString& path) {
     FEventInterfaces.clear();
     txtDoc->Clear();
     ListClasses();
+    // Said once per opening: the types of an import that was not found show as unknown.
+    QStringList missing;
+    for (const MissingImport& m : MissingImports(FTypeLib.Get()))
+        missing << QString::fromStdString(MissingImportText(QString::fromStdU16String(PathDisplayText(wide)).toStdString(), m));
+    if (!missing.isEmpty()) ShowNotice(missing.join(QLatin1Char('\n')), this);
 }
 
 bool TMainForm::IsExternalTypeKnown(const QString& qualifiedName) const {

@@ -31,11 +31,14 @@ std::string DescribeProgram() {
     return std::string();
 }
 
-int Describe(const std::vector<std::string>& args) {
-    if (args.size() != 1) {
+int Describe(const std::vector<std::string>& all) {
+    CliArgs parsed;
+    if (!ParseCliArgs("describe", "FILE", all, &parsed) || parsed.operands.size() != 1) {
         std::fprintf(stderr, "usage: quibrel-tlb describe FILE\n");
         return 2;
     }
+    // The window program takes the file as its one argument, whatever it looks like.
+    const std::vector<std::string>& args = parsed.operands;
     const std::string program = DescribeProgram();
     if (program.empty()) {
         std::fprintf(stderr, "quibrel-tlb: quibrel-tlb-describe is not installed beside quibrel-tlb\n");

@@ -53,9 +53,11 @@ public:
         std::string s = b.Utf8();
         return *this << (s.empty() ? std::string_view("?") : std::string_view(s));
     }
-    void Flush() {
-        std::fwrite(buf_.data(), 1, buf_.size(), stdout);
+    // False when standard output did not take it all.
+    bool Flush() {
+        const bool ok = CliWrite(buf_.data(), buf_.size());
         buf_.clear();
+        return ok;
     }
     std::size_t Size() const { return buf_.size(); }
 
@@ -271,19 +273,21 @@ void DumpType(Out& out, ITypeLib* lib, UINT index) {
 }
 
 int Dump(const std::vector<std::string>& args) {
-    if (args.size() != 1) {
+    CliArgs parsed;
+    if (!ParseCliArgs("dump", "FILE", args, &parsed) || parsed.operands.size() != 1) {
         std::fprintf(stderr, "usage: quibrel-tlb dump FILE\n");
         return 2;
     }
+    const std::vector<std::string>& operands = parsed.operands;
     ComPtr<ITypeLib> lib;
-    std::u16string path = HostPathToUtf16(args[0]);
+    std::u16string path = HostPathToUtf16(operands[0]);
     HRESULT hr = LoadTypeLib(path.c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
         std::printf("error 0x%08X\n", unsigned(hr));
-        std::fprintf(stderr, "cannot load %s: %s%s\n", args[0].c_str(), SysErrorMessage(hr).c_str(),
-                     FileProblem(args[0]).c_str());
+        PrintLoadFailure(operands[0], hr);
         return 1;
     }
+    ReportMissingImports(operands[0], lib.Get());
     Out out;
     BStr name, doc;
     if (FAILED(lib->GetDocumentation(-1, name.Put(), doc.Put(), nullptr, nullptr))) {
@@ -307,12 +311,14 @@ int Dump(const std::vector<std::string>& args) {
     UINT count = lib->GetTypeInfoCount();
     out << "  types ";
     out.Dec(count) << '\n';
-    for (UINT i = 0; i < count; ++i) {
+    bool written = true;
+    for (UINT i = 0; i < count && written; ++i) {
         DumpType(out, lib.Get(), i);
-        if (out.Size() > (1u << 20)) out.Flush();
+        if (out.Size() > (1u << 20)) written = out.Flush();
     }
-    out.Flush();
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    // A failed write is reported by the caller's final check of standard output.
+    if (written) out.Flush();
+    return 0;
 }
 
 CliRegistrar reg({"dump", "FILE", Dump, "the library as the type-library service reports it"});

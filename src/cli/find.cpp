@@ -4,18 +4,21 @@
 #include "index/libindex.h"
 #include "text/typetext.h"
 #include "cli/command.h"
+#include "cli/fileproblem.h"
+#include "platform/oleauto/hostpath.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
 void Print(const QString& text) {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    CliWrite(bytes.constData(), size_t(bytes.size()));
 }
 
 QString StatusText(HRESULT hr) {
@@ -23,33 +26,39 @@ QString StatusText(HRESULT hr) {
     return QStringLiteral("%1 (0x%2)").arg(LoadErrorText(hr), code);
 }
 
+constexpr const char* kUsage = "QUERY [--registered] [--dir DIR]... [--json]";
+
 int Find(const std::vector<std::string>& args) {
-    auto usage = [] {
-        std::fprintf(stderr, "usage: quibrel-tlb find QUERY [--registered] [--dir DIR]... [--json]\n");
+    auto usage = [](const char* problem = nullptr, const std::string& what = std::string()) {
+        if (problem) std::fprintf(stderr, "quibrel-tlb find: %s%s\n", what.c_str(), problem);
+        std::fprintf(stderr, "usage: quibrel-tlb find %s\n", kUsage);
         return 2;
     };
     TIndexSources sources;
-    QString text;
-    bool json = false, haveQuery = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--registered") {
-            sources.Registered = true;
-        } else if (a == "--dir") {
-            if (++i >= args.size()) return usage();
-            sources.Folders << QString::fromStdString(args[i]);
-        } else if (a == "--json") {
-            json = true;
-        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
-            return usage();
-        } else if (!haveQuery) {
-            text = QString::fromStdString(a);
-            haveQuery = true;
-        } else {
-            return usage();
+    CliArgs parsed;
+    // --dir may be given more than once: taken from the arguments in order.
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") {
+            rest.insert(rest.end(), args.begin() + std::ptrdiff_t(i), args.end());
+            break;
         }
+        if (args[i] != "--dir") {
+            rest.push_back(args[i]);
+            continue;
+        }
+        if (++i >= args.size()) return usage("--dir needs a folder");
+        struct stat st {};
+        const std::string& dir = args[i];
+        if (::stat(dir.c_str(), &st) != 0) return usage(": no such folder", PathForMessage(dir));
+        if (!S_ISDIR(st.st_mode)) return usage(": not a folder", PathForMessage(dir));
+        sources.Folders << QString::fromStdU16String(HostPathToUtf16(dir));
     }
-    if (!haveQuery) return usage();
+    if (!ParseCliArgs("find", kUsage, rest, &parsed)) return usage();
+    if (parsed.operands.size() != 1) return usage();
+    sources.Registered = parsed.Has("--registered");
+    const bool json = parsed.Has("--json");
+    const QString text = QString::fromStdString(parsed.operands[0]);
     if (sources.Folders.isEmpty()) sources.Registered = true;
 
     TIndexQuery query;
@@ -65,7 +74,7 @@ int Find(const std::vector<std::string>& args) {
     if (json) {
         QJsonArray rows, failed;
         for (const TIndexResult& r : results) {
-            rows.append(QJsonObject{{"library", r.LibraryPath},
+            rows.append(QJsonObject{{"library", QString::fromStdString(EscapedBytesAsText(r.LibraryPath))},
                                     {"libraryName", r.LibraryName},
                                     {"class", r.ClassName},
                                     {"classKind", r.ClassIcon >= 0 ? KindName(r.ClassIcon) : QString()},
@@ -73,22 +82,29 @@ int Find(const std::vector<std::string>& args) {
                                     {"signature", r.Signature}});
         }
         for (const TIndexFailure& f : failures)
-            failed.append(QJsonObject{{"path", f.Path}, {"status", StatusText(f.Status)}});
-        Print(QString::fromUtf8(QJsonDocument(QJsonObject{{"results", rows}, {"failures", failed}})
+            failed.append(QJsonObject{{"path", QString::fromStdString(EscapedBytesAsText(f.Path))},
+                                      {"status", StatusText(f.Status)}});
+        Print(QString::fromUtf8(QJsonDocument(QJsonObject{{"results", rows},
+                                                          {"failures", failed},
+                                                          {"withoutLibrary", index->FilesWithoutLibrary()}})
                                     .toJson(QJsonDocument::Indented)));
     } else {
         for (const TIndexResult& r : results)
             std::printf("%s\t%s\t%s\t%s\n", OneLineField(r.LibraryPath).c_str(), OneLineField(r.ClassName).c_str(),
                         OneLineField(r.MemberName).c_str(), OneLineField(r.Signature).c_str());
         for (const TIndexFailure& f : failures)
-            std::fprintf(stderr, "cannot read %s: %s\n", f.Path.toUtf8().constData(),
+            std::fprintf(stderr, "cannot read %s: %s\n", OneLineField(f.Path).c_str(),
                          StatusText(f.Status).toUtf8().constData());
+        // What was left out, counted, so that a short answer is not mistaken for a full one.
+        const int without = index->FilesWithoutLibrary();
+        if (without || !failures.empty())
+            std::fprintf(stderr, "searched %d libraries; %d unreadable files, %d files without a type library\n",
+                         index->LibraryCount(), int(failures.size()), without);
     }
-    std::fflush(stdout);
     return results.empty() ? 1 : 0;
 }
 
-CliRegistrar registrar({"find", "QUERY [--registered] [--dir DIR]... [--json]", Find,
+CliRegistrar registrar({"find", kUsage, Find,
                         "classes and members across libraries: LIBRARY-PATH<TAB>CLASS<TAB>MEMBER<TAB>SIGNATURE, or JSON"});
 
 }  // namespace

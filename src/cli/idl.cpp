@@ -2,50 +2,40 @@
 #include "writers/events.h"
 #include "writers/idl.h"
 #include "cli/command.h"
+#include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/oleauto/hostpath.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <cerrno>
 #include <cstdio>
-#include <optional>
+#include <cstring>
 
 namespace {
 
+constexpr const char* kUsage = "FILE [TYPE...] [--output PATH]";
+
 int Usage() {
-    std::fprintf(stderr, "usage: quibrel-tlb idl FILE [TYPE...] [--output PATH]\n");
+    std::fprintf(stderr, "usage: quibrel-tlb idl %s\n", kUsage);
     return 2;
 }
 
-std::string FailureText(HRESULT hr) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "error 0x%08X", static_cast<unsigned>(hr));
-    return buf;
-}
-
 int RunIdl(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    std::optional<std::string> output;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--output") {
-            if (i + 1 >= args.size() || output) return Usage();
-            output = args[++i];
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            return Usage();
-        } else {
-            positional.push_back(a);
-        }
-    }
+    CliArgs parsed;
+    if (!ParseCliArgs("idl", kUsage, args, &parsed)) return Usage();
+    const std::vector<std::string>& positional = parsed.operands;
+    const std::string* output = parsed.Value("--output");
     if (positional.empty()) return Usage();
 
     ComPtr<ITypeLib> lib;
     const HRESULT hr = LoadTypeLib(HostPathToUtf16(positional[0]).c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
-        std::fprintf(stderr, "%s\n", FailureText(FAILED(hr) ? hr : E_FAIL).c_str());
+        PrintLoadFailure(positional[0], FAILED(hr) ? hr : E_FAIL);
         return 1;
     }
+    ReportMissingImports(positional[0], lib.Get());
     TIdlWriter writer(lib.Get());
     if (positional.size() == 1) {
         writer.WriteLibrary();
@@ -72,14 +62,13 @@ int RunIdl(const std::vector<std::string>& args) {
         }
         return 0;
     }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "Stream write error\n");
-        return 1;
+    if (!CliWrite(text.data(), text.size())) {
+        return 1;  // said by the final check of standard output
     }
     return 0;
 }
 
-const CliRegistrar registrar({"idl", "FILE [TYPE...] [--output PATH]", RunIdl,
+const CliRegistrar registrar({"idl", kUsage, RunIdl,
                               "the library, or the named types, as IDL that widl compiles back"});
 
 }  // namespace

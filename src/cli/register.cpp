@@ -2,9 +2,11 @@
 // HKEY_CLASSES_ROOT as the platform's registration does, and listing them as the
 // registered-library dialog does.
 #include "cli/command.h"
+#include "cli/fileproblem.h"
 #include "index/registered.h"
 #include "text/escape.h"
 #include "platform/oleauto/comptr.h"
+#include "platform/oleauto/typelib_load.h"
 #include "platform/registry/registry.h"
 
 #include <QDir>
@@ -68,7 +70,7 @@ bool ReadLibrary(const std::string& file, LibraryInfo* info, std::string* error)
     ComPtr<ITypeLib> lib;
     HRESULT hr = LoadTypeLib(wide.c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
-        *error = file + ": " + StatusText(FAILED(hr) ? hr : E_FAIL);
+        *error = "cannot load " + PathForMessage(file) + ": " + LoadProblem(file, FAILED(hr) ? hr : E_FAIL);
         return false;
     }
     LibAttrPtr attr;
@@ -126,7 +128,10 @@ LSTATUS WriteKey(HKEY root, const std::string& key, const std::string& defaultVa
 }
 
 int Register(const std::vector<std::string>& args) {
-    if (args.size() != 1) return 2;
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: quibrel-tlb register FILE\n");
+        return 2;
+    }
     LibraryInfo lib;
     std::string error;
     if (!ReadLibrary(args[0], &lib, &error)) return Fail(error);
@@ -173,7 +178,10 @@ bool HasSubKeysBesides(HKEY root, const std::string& key, std::initializer_list<
 }
 
 int Unregister(const std::vector<std::string>& args) {
-    if (args.size() != 1) return 2;
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: quibrel-tlb unregister FILE\n");
+        return 2;
+    }
     LibraryInfo lib;
     std::string error;
     if (!ReadLibrary(args[0], &lib, &error)) return Fail(error);
@@ -203,9 +211,72 @@ int Unregister(const std::vector<std::string>& args) {
     return 0;
 }
 
+// Every registration (library, version, locale, platform) whose file is missing or holds
+// another library or version than its key says: the usual cause of "library not registered".
+// One line each, STATE<TAB>DESCRIPTION<TAB>FILE; true when there was none.
+bool CheckRegistrations() {
+    bool clean = true;
+    auto report = [&](const std::string& state, const std::string& description, const std::string& file) {
+        clean = false;
+        std::printf("%s\t%s\t%s\n", state.c_str(), OneLineField(QString::fromStdString(description)).c_str(),
+                    OneLineField(QString::fromStdString(file)).c_str());
+    };
+    ScopedHKEY typeLibs;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "TypeLib", 0, KEY_READ, typeLibs.Put()) != ERROR_SUCCESS) return true;
+    for (const std::string& guidKey : RegSubKeyNames(typeLibs.Get())) {
+        GUID guid{};
+        const bool guidOk = GuidFromString(guidKey, &guid);
+        ScopedHKEY library;
+        if (RegOpenKeyExA(typeLibs.Get(), guidKey.c_str(), 0, KEY_READ, library.Put()) != ERROR_SUCCESS) continue;
+        for (const std::string& versionKey : RegSubKeyNames(library.Get())) {
+            // "MAJ.MIN" in hexadecimal, as the registration writes it.
+            unsigned major = 0, minor = 0;
+            char rest = 0;
+            const bool versionOk = std::sscanf(versionKey.c_str(), "%x.%x%c", &major, &minor, &rest) == 2;
+            std::string description;
+            RegReadString(library.Get(), versionKey.c_str(), nullptr, &description);
+            ScopedHKEY version;
+            if (RegOpenKeyExA(library.Get(), versionKey.c_str(), 0, KEY_READ, version.Put()) != ERROR_SUCCESS) continue;
+            for (const std::string& locale : RegSubKeyNames(version.Get())) {
+                if (locale.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) continue;  // FLAGS, HELPDIR
+                for (const char* platform : {"win32", "win64"}) {
+                    std::string file;
+                    if (!RegReadString(version.Get(), (locale + "\\" + platform).c_str(), nullptr, &file)) continue;
+                    std::string host;
+                    int resource = 0;
+                    if (file.empty() || !tlb::HostFileOfPath(file, &host, &resource)) {
+                        report("MISSING", description, file);
+                        continue;
+                    }
+                    ComPtr<ITypeLib> lib;
+                    LibAttrPtr attr;
+                    const HRESULT hr = LoadTypeLib(Utf8ToUtf16(file).c_str(), lib.Put());
+                    if (FAILED(hr) || !lib || FAILED(lib->GetLibAttr(attr.Put(lib.Get()))) || !attr) {
+                        report("UNREADABLE " + StatusText(FAILED(hr) ? hr : E_FAIL), description, file);
+                        continue;
+                    }
+                    if (guidOk && !IsEqualGUID(guid, attr->guid)) {
+                        report("MISMATCH " + GuidToString(guid) + " != " + GuidToString(attr->guid), description, file);
+                    } else if (versionOk && (major != attr->wMajorVerNum || minor != attr->wMinorVerNum)) {
+                        report("MISMATCH " + std::to_string(major) + "." + std::to_string(minor) + " != " +
+                                   std::to_string(attr->wMajorVerNum) + "." + std::to_string(attr->wMinorVerNum),
+                               description, file);
+                    }
+                }
+            }
+        }
+    }
+    return clean;
+}
+
 // The registered-library list, rows and order as the dialog shows them.
 int Registered(const std::vector<std::string>& args) {
-    if (!args.empty()) return 2;
+    CliArgs parsed;
+    if (!ParseCliArgs("registered", "[--check]", args, &parsed) || !parsed.operands.empty()) {
+        std::fprintf(stderr, "usage: quibrel-tlb registered [--check]\n");
+        return 2;
+    }
+    if (parsed.Has("--check")) return CheckRegistrations() ? 0 : 1;
     for (const TRegisteredLibrary& row : ReadRegisteredLibraries())
         std::printf("%s\t%s\n", OneLineField(row.Description).c_str(), OneLineField(row.File).c_str());
     return 0;
@@ -213,8 +284,34 @@ int Registered(const std::vector<std::string>& args) {
 
 CliRegistrar registerCommand({"register", "FILE", Register, "records the library in our registry (the Open... list)"});
 CliRegistrar unregisterCommand({"unregister", "FILE", Unregister, "removes that record"});
-CliRegistrar registeredCommand({"registered", "", Registered, "the registered libraries: DESCRIPTION<TAB>FILE (tab, line breaks, control characters as \\t \\n \\r \\xHH)"});
+CliRegistrar registeredCommand({"registered", "[--check]", Registered,
+                                 "the registered libraries: DESCRIPTION<TAB>FILE (tab, line breaks, control characters as "
+                                 "\\t \\n \\r \\xHH); with --check, the registrations whose file is missing or holds "
+                                 "another library: STATE<TAB>DESCRIPTION<TAB>FILE, exit 1 when any"});
 
 }  // namespace
 
-std::string OneLineField(const QString& text) { return OneLineText(text.toUtf8().toStdString()); }
+std::string EscapedBytesAsText(const QString& text) {
+    std::string out;
+    std::u16string run;
+    auto flush = [&] {
+        out += QString::fromStdU16String(run).toStdString();
+        run.clear();
+    };
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0xDC80 && u <= 0xDCFF) {
+            // A byte of a file name that is not UTF-8 (see platform/oleauto/hostpath.h).
+            flush();
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", unsigned(u - 0xDC00));
+            out += buf;
+        } else {
+            run += u;
+        }
+    }
+    flush();
+    return out;
+}
+
+std::string OneLineField(const QString& text) { return OneLineText(EscapedBytesAsText(text)); }

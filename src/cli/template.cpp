@@ -9,8 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
-#include <optional>
+#include <cstring>
 
 namespace {
 
@@ -101,60 +102,31 @@ QStringList ListedEvents(ITypeInfo* ti) {
     return events;
 }
 
-// The system's text for a status as the browser shows it, without trailing blanks,
-// control characters and full stops.
-std::string LoadFailureText(HRESULT hr) {
-    std::string text = SysErrorMessage(hr);
-    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) text.pop_back();
-    if (text.empty()) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "error 0x%08X", static_cast<unsigned>(hr));
-        text = buf;
-    }
-    return text;
-}
+constexpr const char* kUsage = "FILE INTERFACE [--class NAME] [--events A,B,...] [--line-numbers] [--output PATH]";
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: quibrel-tlb template FILE INTERFACE [--class NAME] [--events A,B,...] "
-                 "[--line-numbers] [--output PATH]\n");
+    std::fprintf(stderr, "usage: quibrel-tlb template %s\n", kUsage);
     return 2;
 }
 
 int RunTemplate(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    std::optional<std::string> className, events, output;
-    bool lineNumbers = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::optional<std::string>& slot) {
-            if (i + 1 >= args.size() || slot) return false;
-            slot = args[++i];
-            return true;
-        };
-        if (a == "--class") {
-            if (!value(className)) return Usage();
-        } else if (a == "--events") {
-            if (!value(events)) return Usage();
-        } else if (a == "--output") {
-            if (!value(output)) return Usage();
-        } else if (a == "--line-numbers") {
-            lineNumbers = true;
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            return Usage();
-        } else {
-            positional.push_back(a);
-        }
-    }
+    CliArgs parsed;
+    if (!ParseCliArgs("template", kUsage, args, &parsed)) return Usage();
+    const std::vector<std::string>& positional = parsed.operands;
+    const std::string* className = parsed.Value("--class");
+    const std::string* events = parsed.Value("--events");
+    const std::string* output = parsed.Value("--output");
+    const bool lineNumbers = parsed.Has("--line-numbers");
     if (positional.size() != 2) return Usage();
     const QString interfaceName = QString::fromStdString(positional[1]);
 
     ComPtr<ITypeLib> lib;
     const HRESULT hr = LoadTypeLib(HostPathToUtf16(positional[0]).c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
-        std::fprintf(stderr, "%s%s\n", LoadFailureText(FAILED(hr) ? hr : E_FAIL).c_str(), FileProblem(positional[0]).c_str());
+        PrintLoadFailure(positional[0], FAILED(hr) ? hr : E_FAIL);
         return 1;
     }
+    ReportMissingImports(positional[0], lib.Get());
     QString foundName;
     ComPtr<ITypeInfo> ti = FindDispatchInterface(lib.Get(), interfaceName, &foundName);
     if (!ti) {
@@ -166,11 +138,26 @@ int RunTemplate(const std::vector<std::string>& args) {
         return 1;
     }
 
+    const QStringList listed = ListedEvents(ti.Get());
     QStringList chosen;
     if (events) {
-        for (const QString& name : QString::fromStdString(*events).split(u',', Qt::SkipEmptyParts)) chosen << name;
+        // Every event named must be one the interface has: a misspelt one is a usage error,
+        // not a template without that handler.
+        QStringList unknown;
+        for (const QString& name : QString::fromStdString(*events).split(u',', Qt::SkipEmptyParts)) {
+            if (listed.contains(name.trimmed(), Qt::CaseInsensitive)) chosen << name.trimmed();
+            else unknown << name.trimmed();
+        }
+        // An empty list chooses no event, as unchecking every row does.
+        if (!unknown.isEmpty()) {
+            std::fprintf(stderr, "quibrel-tlb template: %s %s not an event of %s (its events: %s)\n",
+                         unknown.join(QStringLiteral(", ")).toStdString().c_str(),
+                         unknown.size() > 1 ? "are" : "is", foundName.toStdString().c_str(),
+                         listed.join(QStringLiteral(", ")).toStdString().c_str());
+            return 2;
+        }
     } else {
-        chosen = ListedEvents(ti.Get());
+        chosen = listed;
     }
     const TEventTemplate eventTemplate(className ? QString::fromStdString(*className) : interfaceName, chosen,
                                        ti.Get(), lineNumbers);
@@ -185,15 +172,12 @@ int RunTemplate(const std::vector<std::string>& args) {
         }
         return 0;
     }
-    if (std::fwrite(text.constData(), 1, size_t(text.size()), stdout) != size_t(text.size()) ||
-        std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "Stream write error\n");
-        return 1;
+    if (!CliWrite(text.constData(), size_t(text.size()))) {
+        return 1;  // said by the final check of standard output
     }
     return 0;
 }
 
-const CliRegistrar registrar({"template", "FILE INTERFACE [--class NAME] [--events A,B,...] [--line-numbers] [--output PATH]",
-                              RunTemplate, "the event template (class file) for an event interface"});
+const CliRegistrar registrar({"template", kUsage, RunTemplate, "the event template (class file) for an event interface"});
 
 }  // namespace

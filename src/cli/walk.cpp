@@ -1,5 +1,6 @@
 // quibrel-tlb walk: loads a library and touches everything the browser reads, timing both.
 #include "cli/command.h"
+#include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/oleauto/hostpath.h"
 
@@ -76,7 +77,7 @@ int Walk(const std::vector<std::string>& args) {
         HRESULT hr = LoadTypeLib(path.c_str(), lib.Put());
         auto t1 = Clock::now();
         if (FAILED(hr) || !lib) {
-            std::fprintf(stderr, "cannot load %s: 0x%08X %s\n", file.c_str(), unsigned(hr), SysErrorMessage(hr).c_str());
+            PrintLoadFailure(file, hr);
             return 1;
         }
         WalkLibrary(lib.Get(), &c);

@@ -3,6 +3,8 @@
 
 #include "text/typetext.h"
 #include "index/registered.h"
+#include "platform/oleauto/hostpath.h"
+#include "platform/oleauto/pe_image.h"
 #include "platform/registry/winepath.h"
 
 #include <QDateTime>
@@ -11,7 +13,12 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,12 +47,21 @@ void AddUnique(QStringList* list, const QString& name) {
 
 // The names a type description stands for: the referenced type for a user-defined one (below
 // pointers and arrays, and for an alias also what it stands for), else the type word ("Long",
-// "String"); "Variant" for a variant.
-void CollectTypeNames(ITypeInfo* owner, const TYPEDESC& desc, QStringList* names, int depth = 0) {
+// "String"); "Variant" for a variant. Each name is followed by one "*" per pointer above it
+// ("Variant*"), so that a query can ask for a pointer depth; `pointers` drops that many first
+// (a [retval] parameter's own pointer).
+void CollectTypeNames(ITypeInfo* owner, const TYPEDESC& desc, QStringList* names, int depth = 0, int pointers = 0) {
     const TYPEDESC* t = &desc;
+    int stars = -pointers;
+    auto add = [&](const QString& name) {
+        if (!name.isEmpty()) AddUnique(names, name + QString(std::max(stars, 0), QLatin1Char('*')));
+    };
     for (; depth < kMaxDepth && t; ++depth) {
         switch (t->vt) {
         case VT_PTR:
+            ++stars;
+            t = t->lptdesc;
+            continue;
         case VT_SAFEARRAY:
             t = t->lptdesc;
             continue;
@@ -55,21 +71,138 @@ void CollectTypeNames(ITypeInfo* owner, const TYPEDESC& desc, QStringList* names
         case VT_USERDEFINED: {
             ComPtr<ITypeInfo> referenced;
             if (FAILED(owner->GetRefTypeInfo(t->hreftype, referenced.Put())) || !referenced) return;
-            AddUnique(names, TypeName(referenced.Get()));
+            add(TypeName(referenced.Get()));
             TypeAttrPtr attr;
             if (SUCCEEDED(referenced->GetTypeAttr(attr.Put(referenced.Get()))) && attr &&
                 attr->typekind == TKIND_ALIAS)
-                CollectTypeNames(referenced.Get(), attr->tdescAlias, names, depth + 1);
+                CollectTypeNames(referenced.Get(), attr->tdescAlias, names, depth + 1, -std::max(stars, 0));
             return;
         }
         case VT_VARIANT:
-            AddUnique(names, QStringLiteral("Variant"));
+            add(QStringLiteral("Variant"));
             return;
         default:
-            AddUnique(names, TypeNameOf(t->vt));
+            add(TypeNameOf(t->vt));
             return;
         }
     }
+}
+
+// ---- IDL form, for members the declaration notation cannot describe -------------------------
+
+// Whether the declaration notation ("As Long", "As Array of String") can state the type: one
+// pointer, safe array or fixed array level at most above a plain or user-defined type.
+bool NotationStates(const TYPEDESC& desc) {
+    const TYPEDESC* inner = nullptr;
+    switch (desc.vt) {
+    case VT_PTR:
+    case VT_SAFEARRAY: inner = desc.lptdesc; break;
+    case VT_CARRAY: inner = desc.lpadesc ? &desc.lpadesc->tdescElem : nullptr; break;
+    default: return true;
+    }
+    if (!inner) return true;
+    if (desc.vt == VT_PTR && inner->vt == VT_SAFEARRAY)  // a safe array passed by reference
+        return !inner->lptdesc || (inner->lptdesc->vt != VT_PTR && inner->lptdesc->vt != VT_SAFEARRAY &&
+                                   inner->lptdesc->vt != VT_CARRAY && inner->lptdesc->vt != VT_USERDEFINED);
+    return inner->vt != VT_PTR && inner->vt != VT_SAFEARRAY && inner->vt != VT_CARRAY;
+}
+
+QString IdlBaseName(VARTYPE vt) {
+    switch (vt) {
+    case VT_I2: return QStringLiteral("short");
+    case VT_I4: return QStringLiteral("long");
+    case VT_R4: return QStringLiteral("float");
+    case VT_R8: return QStringLiteral("double");
+    case VT_CY: return QStringLiteral("CURRENCY");
+    case VT_DATE: return QStringLiteral("DATE");
+    case VT_BSTR: return QStringLiteral("BSTR");
+    case VT_DISPATCH: return QStringLiteral("IDispatch*");
+    case VT_ERROR: return QStringLiteral("SCODE");
+    case VT_BOOL: return QStringLiteral("VARIANT_BOOL");
+    case VT_VARIANT: return QStringLiteral("VARIANT");
+    case VT_UNKNOWN: return QStringLiteral("IUnknown*");
+    case VT_DECIMAL: return QStringLiteral("DECIMAL");
+    case VT_I1: return QStringLiteral("char");
+    case VT_UI1: return QStringLiteral("unsigned char");
+    case VT_UI2: return QStringLiteral("unsigned short");
+    case VT_UI4: return QStringLiteral("unsigned long");
+    case VT_I8: return QStringLiteral("__int64");
+    case VT_UI8: return QStringLiteral("unsigned __int64");
+    case VT_INT: return QStringLiteral("int");
+    case VT_UINT: return QStringLiteral("unsigned int");
+    case VT_VOID: return QStringLiteral("void");
+    case VT_HRESULT: return QStringLiteral("HRESULT");
+    case VT_LPSTR: return QStringLiteral("LPSTR");
+    case VT_LPWSTR: return QStringLiteral("LPWSTR");
+    case VT_INT_PTR: return QStringLiteral("INT_PTR");
+    case VT_UINT_PTR: return QStringLiteral("UINT_PTR");
+    default: return QStringLiteral("VT%1").arg(vt);
+    }
+}
+
+// The type as IDL writes it: "IUIAutomationElement**", "SAFEARRAY(BSTR)*", "long[4]".
+QString IdlTypeText(ITypeInfo* owner, const TYPEDESC& desc, int depth = 0) {
+    if (depth > kMaxDepth) return QStringLiteral("...");
+    switch (desc.vt) {
+    case VT_PTR:
+        return (desc.lptdesc ? IdlTypeText(owner, *desc.lptdesc, depth + 1) : QStringLiteral("void")) + QLatin1Char('*');
+    case VT_SAFEARRAY:
+        return QStringLiteral("SAFEARRAY(%1)").arg(desc.lptdesc ? IdlTypeText(owner, *desc.lptdesc, depth + 1) : QString());
+    case VT_CARRAY: {
+        if (!desc.lpadesc) return QStringLiteral("void[]");
+        QString text = IdlTypeText(owner, desc.lpadesc->tdescElem, depth + 1);
+        for (USHORT d = 0; d < desc.lpadesc->cDims; ++d)
+            text += QStringLiteral("[%1]").arg(desc.lpadesc->rgbounds[d].cElements);
+        return text;
+    }
+    case VT_USERDEFINED: {
+        ComPtr<ITypeInfo> referenced;
+        QString name;
+        if (SUCCEEDED(owner->GetRefTypeInfo(desc.hreftype, referenced.Put())) && referenced) name = TypeName(referenced.Get());
+        return name.isEmpty() ? QStringLiteral("?") : name;
+    }
+    default:
+        return IdlBaseName(desc.vt);
+    }
+}
+
+// A function as IDL declares it: "[propget] HRESULT Name([in] long Index, [out, retval] T** p)".
+QString IdlSignature(ITypeInfo* ti, const FUNCDESC& func, const QString& name) {
+    const int cParams = func.lprgelemdescParam ? std::max<int>(func.cParams, 0) : 0;
+    std::vector<BSTR> raw(size_t(cParams) + 1, nullptr);
+    UINT fetched = 0;
+    if (FAILED(ti->GetNames(func.memid, raw.data(), UINT(raw.size()), &fetched))) fetched = 0;
+    std::vector<BStr> names;
+    for (BSTR b : raw) names.emplace_back(b);
+    QString text;
+    switch (func.invkind) {
+    case INVOKE_PROPERTYGET: text = QStringLiteral("[propget] "); break;
+    case INVOKE_PROPERTYPUT: text = QStringLiteral("[propput] "); break;
+    case INVOKE_PROPERTYPUTREF: text = QStringLiteral("[propputref] "); break;
+    default: break;
+    }
+    text += IdlTypeText(ti, func.elemdescFunc.tdesc) + QLatin1Char(' ') + name + QLatin1Char('(');
+    for (int p = 0; p < cParams; ++p) {
+        const USHORT flags = func.lprgelemdescParam[p].paramdesc.wParamFlags;
+        QStringList attrs;
+        if (flags & PARAMFLAG_FIN) attrs << QStringLiteral("in");
+        if (flags & PARAMFLAG_FOUT) attrs << QStringLiteral("out");
+        if (flags & PARAMFLAG_FRETVAL) attrs << QStringLiteral("retval");
+        if (flags & PARAMFLAG_FOPT) attrs << QStringLiteral("optional");
+        if (p) text += QStringLiteral(", ");
+        if (!attrs.isEmpty()) text += QLatin1Char('[') + attrs.join(QStringLiteral(", ")) + QStringLiteral("] ");
+        const QString param = UINT(p + 1) < fetched ? BstrToQString(names[size_t(p) + 1].Get()) : QString();
+        text += IdlTypeText(ti, func.lprgelemdescParam[p].tdesc) +
+                (param.isEmpty() ? QString() : QLatin1Char(' ') + param);
+    }
+    return text + QLatin1Char(')');
+}
+
+bool NotationStatesFunction(const FUNCDESC& func) {
+    const int cParams = func.lprgelemdescParam ? std::max<int>(func.cParams, 0) : 0;
+    for (int p = 0; p < cParams; ++p)
+        if (!NotationStates(func.lprgelemdescParam[p].tdesc)) return false;
+    return NotationStates(func.elemdescFunc.tdesc);
 }
 
 // Adds what the interface ti inherits, transitively, its dispatch and vtable sides alike.
@@ -211,8 +344,10 @@ private:
             if (!GetMemberName(ti, var->memid, &m.Name, &isNull) || isNull) continue;
             m.Icon = eiProperty;
             m.MemId = var->memid;
-            m.Signature = QStringLiteral("Property ") + m.Name + QLatin1Char(' ') +
-                          FormatType(ti, var->elemdescVar.tdesc, nullptr);
+            m.Signature = NotationStates(var->elemdescVar.tdesc)
+                              ? QStringLiteral("Property ") + m.Name + QLatin1Char(' ') +
+                                    FormatType(ti, var->elemdescVar.tdesc, nullptr)
+                              : IdlTypeText(ti, var->elemdescVar.tdesc) + QLatin1Char(' ') + m.Name;
             CollectTypeNames(ti, var->elemdescVar.tdesc, &m.Returns);
             type->Members.push_back(std::move(m));
         }
@@ -237,7 +372,9 @@ private:
                     m.Name = name;
                     m.Icon = eiProperty;
                     m.MemId = func->memid;
-                    m.Signature = QStringLiteral("Property ") + name + FormatSignature(ti, *func.Get(), nullptr);
+                    m.Signature = NotationStatesFunction(*func.Get())
+                                      ? QStringLiteral("Property ") + name + FormatSignature(ti, *func.Get(), nullptr)
+                                      : IdlSignature(ti, *func.Get(), name);
                     type->Members.push_back(std::move(m));
                 }
             } else {
@@ -249,15 +386,20 @@ private:
                 const QString word = events ? QStringLiteral("Event ")
                                             : func->elemdescFunc.tdesc.vt == VT_VOID ? QStringLiteral("Sub ")
                                                                                     : QStringLiteral("Function ");
-                m.Signature = word + name + FormatSignature(ti, *func.Get(), nullptr);
+                m.Signature = NotationStatesFunction(*func.Get()) ? word + name + FormatSignature(ti, *func.Get(), nullptr)
+                                                                  : IdlSignature(ti, *func.Get(), name);
                 type->Members.push_back(std::move(m));
             }
             TIndexMember& m = type->Members[slot];
             // What a property is read or assigned as counts as what it returns.
             for (int p = 0; p < cParams; ++p) {
                 const bool value = isPut && p == cParams - 1;
-                CollectTypeNames(ti, func->lprgelemdescParam[p].tdesc, value ? &m.Returns : &m.Takes);
-                if (value) CollectTypeNames(ti, func->lprgelemdescParam[p].tdesc, &m.Takes);
+                const ELEMDESC& param = func->lprgelemdescParam[p];
+                CollectTypeNames(ti, param.tdesc, value ? &m.Returns : &m.Takes);
+                if (value) CollectTypeNames(ti, param.tdesc, &m.Takes);
+                // What comes back through [retval] is the result, below the parameter's own pointer.
+                if (!value && (param.paramdesc.wParamFlags & PARAMFLAG_FRETVAL))
+                    CollectTypeNames(ti, param.tdesc, &m.Returns, 0, param.tdesc.vt == VT_PTR ? 1 : 0);
             }
             if (!isPut && func->elemdescFunc.tdesc.vt != VT_VOID && func->elemdescFunc.tdesc.vt != VT_HRESULT)
                 CollectTypeNames(ti, func->elemdescFunc.tdesc, &m.Returns);
@@ -316,18 +458,56 @@ void ReadLibrary(ITypeLib* lib, const QString& path, TIndexLibrary* out) {
     TypeReader(lib, out).Read();
 }
 
+// A path of the API's form (host bytes that are not UTF-8 carried as escapes) and the host's bytes.
+std::string HostBytes(const QString& path) { return Utf16ToHostPath(path.toStdU16String()); }
+QString FromHostBytes(const std::string& bytes) { return QString::fromStdU16String(HostPathToUtf16(bytes)); }
+
+bool StatHost(const QString& path, struct stat* st) { return ::stat(HostBytes(path).c_str(), st) == 0; }
+// Modification time in milliseconds since the epoch, as the cache keeps it.
+qint64 ModifiedMs(const struct stat& st) { return qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000; }
+
 // The host file of a path LoadTypeLib is given, and the resource a trailing "\N" names.
 QString HostFileOf(const QString& loadPath, int* resource) {
     *resource = 0;
-    QString host = QString::fromStdString(HostPathFromWinePath(loadPath.toStdString()));
-    if (QFileInfo(host).isFile()) return host;
+    struct stat st {};
+    QString host = FromHostBytes(HostPathFromWinePath(HostBytes(loadPath)));
+    if (StatHost(host, &st) && S_ISREG(st.st_mode)) return host;
     const qsizetype slash = loadPath.lastIndexOf(QLatin1Char('\\'));
     if (slash < 0) return host;
     bool ok = false;
     const int n = loadPath.mid(slash + 1).toInt(&ok);
     if (!ok || n <= 0) return host;
     *resource = n;
-    return QString::fromStdString(HostPathFromWinePath(loadPath.left(slash).toStdString()));
+    return FromHostBytes(HostPathFromWinePath(HostBytes(loadPath.left(slash))));
+}
+
+// Why a file gave TYPE_E_CANTLOADLIBRARY: that status stays for a file that simply holds no
+// type library (no TYPELIB resource, or bytes of no library format); a file that cannot be
+// read gets E_ACCESSDENIED, an image whose resources cannot be read or whose TYPELIB resource
+// did not load TYPE_E_INVDATAREAD.
+HRESULT ClassifyCantLoad(const QString& hostPath) {
+    const int fd = ::open(HostBytes(hostPath).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT ? TYPE_E_CANTLOADLIBRARY : E_ACCESSDENIED;
+    struct stat st {};
+    HRESULT hr = TYPE_E_CANTLOADLIBRARY;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 2) {
+        struct FdImage final : tlb::ImageReader {
+            int fd;
+            std::uint64_t size;
+            std::uint64_t Size() const override { return size; }
+            bool Read(std::uint64_t off, void* dst, std::size_t len) const override {
+                if (off > size || len > size - off) return false;
+                return ::pread(fd, dst, len, off_t(off)) == ssize_t(len);
+            }
+        } image;
+        image.fd = fd;
+        image.size = std::uint64_t(st.st_size);
+        std::vector<std::uint32_t> ids;
+        if (tlb::LooksLikePe(image) && (!tlb::ListTypeLibResources(image, &ids) || !ids.empty()))
+            hr = TYPE_E_INVDATAREAD;
+    }
+    ::close(fd);
+    return hr;
 }
 
 }  // namespace
@@ -351,14 +531,16 @@ TIndexFile ReadIndexFile(const QString& loadPath, bool allResources) {
     file.LoadPath = loadPath;
     file.AllResources = allResources;
     file.HostPath = HostFileOf(loadPath, &file.Resource);
-    const QFileInfo info(file.HostPath);
-    file.Size = info.exists() ? info.size() : -1;
-    file.MTime = info.exists() ? info.lastModified().toMSecsSinceEpoch() : 0;
+    struct stat st {};
+    const bool exists = StatHost(file.HostPath, &st);
+    file.Size = exists ? qint64(st.st_size) : -1;
+    file.MTime = exists ? ModifiedMs(st) : 0;
 
     ComPtr<ITypeLib> lib;
     HRESULT hr = LoadLibraryAt(loadPath, &lib);
     if (FAILED(hr) || !lib) {
         file.Status = FAILED(hr) ? hr : E_FAIL;
+        if (file.Status == TYPE_E_CANTLOADLIBRARY && exists) file.Status = ClassifyCantLoad(file.HostPath);
         return file;
     }
     file.Libraries.emplace_back();
@@ -388,11 +570,22 @@ TIndexFile ReadIndexFile(const QString& loadPath, bool allResources) {
     return file;
 }
 
+namespace {
+
+// A file a folder scan found that holds no type library: left out of the failures.
+bool HoldsNoLibrary(const TIndexFile& f) { return f.AllResources && f.Status == TYPE_E_CANTLOADLIBRARY; }
+
+}  // namespace
+
 std::vector<TIndexFailure> TLibraryIndex::Failures() const {
     std::vector<TIndexFailure> failures;
     for (const TIndexFilePtr& f : Files)
-        if (FAILED(f->Status)) failures.push_back({f->LoadPath, f->Status});
+        if (FAILED(f->Status) && !HoldsNoLibrary(*f)) failures.push_back({f->LoadPath, f->Status});
     return failures;
+}
+
+int TLibraryIndex::FilesWithoutLibrary() const {
+    return int(std::count_if(Files.begin(), Files.end(), [](const TIndexFilePtr& f) { return HoldsNoLibrary(*f); }));
 }
 
 int TLibraryIndex::LibraryCount() const {
@@ -451,11 +644,16 @@ std::vector<SourceEntry> ListSources(const TIndexSources& sources) {
         }
     }
     for (const QString& folder : sources.Folders) {
+        // Walked by the host's bytes, so that names that are not UTF-8 reach their files.
         QStringList found;
-        QDirIterator it(QFileInfo(folder).absoluteFilePath(), QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            if (IsIndexedFileName(it.fileName())) found << QDir::cleanPath(path);
+        std::error_code ec;
+        const std::filesystem::path root = std::filesystem::absolute(std::filesystem::path(HostBytes(folder)), ec);
+        std::filesystem::recursive_directory_iterator it(root, std::filesystem::directory_options::skip_permission_denied, ec), end;
+        for (; !ec && it != end; it.increment(ec)) {
+            std::error_code fileEc;
+            if (!it->is_regular_file(fileEc)) continue;
+            const QString name = FromHostBytes(it->path().filename().string());
+            if (IsIndexedFileName(name)) found << QDir::cleanPath(FromHostBytes(it->path().string()));
         }
         found.sort();
         for (const QString& path : found)
@@ -520,9 +718,10 @@ std::shared_ptr<TLibraryIndex> BuildLibraryIndex(const TIndexSources& sources, c
         }
         int resource = 0;
         const QString host = HostFileOf(e.LoadPath, &resource);
-        const QFileInfo info(host);
-        const qint64 size = info.exists() ? info.size() : -1;
-        const qint64 mtime = info.exists() ? info.lastModified().toMSecsSinceEpoch() : 0;
+        struct stat st {};
+        const bool exists = StatHost(host, &st);
+        const qint64 size = exists ? qint64(st.st_size) : -1;
+        const qint64 mtime = exists ? ModifiedMs(st) : 0;
         const QString key = KeyOf(host, e.AllResources, resource);
         auto it = known.find(key);
         if (it == known.end() && !cacheRead) {
@@ -550,7 +749,8 @@ std::shared_ptr<TLibraryIndex> BuildLibraryIndex(const TIndexSources& sources, c
         for (const TIndexFilePtr& f : all) kept.insert(KeyOf(f->HostPath, f->AllResources, f->Resource));
         for (const TIndexFilePtr& f : cached) {
             if (kept.count(KeyOf(f->HostPath, f->AllResources, f->Resource))) continue;
-            if (!QFileInfo::exists(f->HostPath)) continue;
+            struct stat st {};
+            if (!StatHost(f->HostPath, &st)) continue;
             all.push_back(f);
         }
         WriteIndexCache(cachePath, all);

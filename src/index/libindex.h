@@ -96,7 +96,10 @@ public:
     // Files in the order of the sources (registered ones first, then the folders, sorted).
     std::vector<TIndexFilePtr> Files;
 
+    // Files that could not be read: damaged, unreadable, or a registered file that is missing.
+    // Files a folder scan found that hold no type library are not failures; they are counted.
     std::vector<TIndexFailure> Failures() const;
+    int FilesWithoutLibrary() const;
     int LibraryCount() const;
     // The library declaring a coclass with this CLSID: its path for LoadTypeLib; empty when none.
     QString LibraryDeclaringClsid(const GUID& clsid) const;

@@ -21,7 +21,7 @@
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'U', 'I', 'B', 'I', 'D', 'X', '\x1a'};
-constexpr quint32 kFormat = 2;
+constexpr quint32 kFormat = 3;  // 3: type names carry their pointer depth; [retval] counts as a result
 constexpr quint32 kByteOrderMark = 0x01020304;
 constexpr qsizetype kHeaderSize = 8 + 4 + 4 + 8 + 8;
 // A cache larger than this is not ours.

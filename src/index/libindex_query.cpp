@@ -3,6 +3,7 @@
 
 #include "platform/oleauto/comptr.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -74,6 +75,39 @@ private:
     bool FFragment = false;
 };
 
+// A type pattern of returns: and takes:: a name pattern, and trailing "*"s for a pointer depth
+// that must match exactly ("Variant*" is a pointer to a variant; "Variant", any depth). The
+// index's type names carry their depth the same way.
+class TypePattern {
+public:
+    explicit TypePattern(const QString& text) : FName(Strip(text, &FDepth), false) {}
+
+    bool MatchesAny(const QStringList& names) const {
+        for (const QString& entry : names) {
+            int depth = 0;
+            const QString name = Strip(entry, &depth);
+            if ((FDepth < 0 || std::max(depth, 0) == FDepth) && FName.Matches(name)) return true;
+        }
+        return false;
+    }
+
+private:
+    static QString Strip(const QString& text, int* depth) {
+        qsizetype end = text.size();
+        while (end > 0 && text[end - 1] == QLatin1Char('*')) --end;
+        // A pattern of stars alone stays a wildcard.
+        if (end == 0) {
+            *depth = -1;
+            return text;
+        }
+        *depth = end == text.size() ? -1 : int(text.size() - end);
+        return text.left(end);
+    }
+
+    int FDepth = -1;
+    Pattern FName;
+};
+
 TIndexResult ResultOf(const TIndexLibrary& lib, const TIndexType* type, const TIndexMember* member) {
     TIndexResult r;
     r.LibraryPath = lib.Path;
@@ -116,6 +150,10 @@ bool TIndexQuery::Parse(const QString& input, TIndexQuery* query, QString* error
             return true;
         }
     }
+    // A name has no colon: "return:X" is a misspelt prefix, not a name that nothing matches.
+    if (const qsizetype colon = text.indexOf(QLatin1Char(':')); colon >= 0)
+        return fail(QStringLiteral("unknown prefix \"%1\" (the prefixes are returns:, takes: and implements:)")
+                        .arg(text.left(colon + 1)));
     // A GUID, with or without braces.
     QString guidText = text;
     if (!guidText.startsWith(QLatin1Char('{'))) guidText = QLatin1Char('{') + guidText + QLatin1Char('}');
@@ -124,6 +162,9 @@ bool TIndexQuery::Parse(const QString& input, TIndexQuery* query, QString* error
         query->Pattern = guidText;
         return true;
     }
+    // Nor braces or hyphens: such a text was meant as a GUID.
+    if (text.contains(QLatin1Char('{')) || text.contains(QLatin1Char('}')) || text.contains(QLatin1Char('-')))
+        return fail(QStringLiteral("\"%1\" is not a GUID (the form is {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})").arg(text));
     query->QueryKind = Name;
     query->Pattern = text;
     return true;
@@ -132,6 +173,7 @@ bool TIndexQuery::Parse(const QString& input, TIndexQuery* query, QString* error
 std::vector<TIndexResult> RunIndexQuery(const TLibraryIndex& index, const TIndexQuery& query, size_t limit) {
     std::vector<TIndexResult> results;
     const Pattern pattern(query.Pattern, query.QueryKind == TIndexQuery::Name);
+    const TypePattern typePattern(query.Pattern);
     auto full = [&] { return limit && results.size() >= limit; };
 
     for (const TIndexFilePtr& file : index.Files) {
@@ -154,11 +196,11 @@ std::vector<TIndexResult> RunIndexQuery(const TLibraryIndex& index, const TIndex
                     break;
                 case TIndexQuery::Returns:
                     for (const TIndexMember& m : type.Members)
-                        if (pattern.MatchesAny(m.Returns)) results.push_back(ResultOf(lib, &type, &m));
+                        if (typePattern.MatchesAny(m.Returns)) results.push_back(ResultOf(lib, &type, &m));
                     break;
                 case TIndexQuery::Takes:
                     for (const TIndexMember& m : type.Members)
-                        if (pattern.MatchesAny(m.Takes)) results.push_back(ResultOf(lib, &type, &m));
+                        if (typePattern.MatchesAny(m.Takes)) results.push_back(ResultOf(lib, &type, &m));
                     break;
                 }
             }

@@ -81,7 +81,7 @@ TEST(CommandLine, CompanionHelpVersionAndUsageErrors) {
     // Every command has its line and a summary under it.
     TRun help = RunProgram(QUIBREL_TLB, {"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* line : {"\n  dump FILE\n      ", "\n  describe FILE\n      ", "\n  registered\n      ",
+    for (const char* line : {"\n  dump FILE\n      ", "\n  describe FILE\n      ", "\n  registered [--check]\n      ",
                              "\n  walk FILE [--repeat N]\n      ", "\n  template FILE INTERFACE ",
                              "\n  find QUERY [--registered] [--dir DIR]... [--json]\n      ",
                              "\n  idl FILE [TYPE...] [--output PATH]\n      ", "\n  json FILE [--pretty]\n      "})

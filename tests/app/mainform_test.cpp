@@ -3,6 +3,7 @@
 #include "appenv.h"
 
 #include "app/application.h"
+#include "app/notice.h"
 #include "app/docpane.h"
 #include "platform/registry/registry.h"
 
@@ -274,3 +275,34 @@ TEST(MainWindow, MemberIndexKeepsItsFullValue) {
     EXPECT_EQ(row.DataWord(), (1u << 16) | 3u);
     EXPECT_EQ(row.Index, 0x10003);
 }
+
+namespace {
+
+// An import found nowhere is said once when the library opens, and the panes stay as they are;
+// the OLE Automation library that ships with the program stands in for a missing stdole2.tlb.
+TEST(MainWindow, AnImportNotFoundIsSaidOnceWhenTheLibraryOpens) {
+    QStringList notices;
+    NoticeSink() = [&](const QString& text) { notices << text; };
+    const QByteArray before = qgetenv("QUIBREL_DATA_DIR");
+    qputenv("QUIBREL_DATA_DIR", QTemporaryDir().path().toUtf8());  // no shipped libraries
+    {
+        TWindow w({Fixture("QuibrelEvents.tlb")});
+        for (int i = 0; i < w->lvClasses->topLevelItemCount(); ++i) w->lvClasses->setCurrentItem(w->lvClasses->topLevelItem(i));
+        ASSERT_EQ(notices.size(), 1);
+        EXPECT_EQ(notices[0], Fixture("QuibrelEvents.tlb") +
+                                  " imports stdole2.tlb {00020430-0000-0000-C000-000000000046} 2.0, which was not "
+                                  "found; its types show as ?");
+        EXPECT_TRUE(w.messages.isEmpty());
+        EXPECT_EQ(InfoRows(w.form.get()).size(), 4);
+
+        qputenv("QUIBREL_DATA_DIR", QByteArray(QUIBREL_BINARY_DIR "/share/quibrel"));
+        notices.clear();
+        w->OpenTypeLib(Fixture("QuibrelEvents.tlb"));
+        EXPECT_TRUE(notices.isEmpty()) << notices.join('\n').toStdString();
+    }
+    if (before.isNull()) qunsetenv("QUIBREL_DATA_DIR");
+    else qputenv("QUIBREL_DATA_DIR", before);
+    NoticeSink() = nullptr;
+}
+
+}  // namespace

@@ -232,23 +232,90 @@ TEST_F(Damaged, TruncatedAndCorruptedLibrariesThroughTheWindow) {
                 all.members, all.templates, clock.elapsed());
 }
 
-// Files that cannot be a library: the window's message stays; the companion's one line says why.
+// Files that cannot be a library: the window's message stays; every command of the companion
+// says why in one line of the same words.
 TEST(DamagedCompanion, NotALibraryFileSaysWhy) {
     QTemporaryDir dir;
+    auto write = [&](const char* name, const QByteArray& bytes) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return f.fileName();
+    };
     const QString fifo = dir.filePath(QStringLiteral("pipe.tlb"));
     ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
-    const QString missing = dir.filePath(QStringLiteral("missing.tlb"));
+    QFile good(QStringLiteral(QUIBREL_FIXTURE_DIR "/QuibrelTest.tlb"));
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    const QByteArray library = good.readAll();
+    const QString dll = QStringLiteral(QUIBREL_FIXTURE_DIR "/QuibrelTest64.dll");
     const struct {
         QString path;
         const char* why;
-    } cases[] = {{dir.path(), "a directory"}, {fifo, "a FIFO"}, {QStringLiteral("/dev/zero"), "a device"},
-                 {missing, "no such file"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        const TlbRun r = Tlb({QStringLiteral("describe"), c.path}, 60000 * kSlowdown);
-        ASSERT_TRUE(r.finished);
-        EXPECT_EQ(r.exit, 1);
-        EXPECT_TRUE(r.err.contains(("Error loading type library/DLL. (" + c.path + ": " + c.why + ")\n").toUtf8()))
-            << r.err.toStdString();
+    } cases[] = {{dir.path(), "a directory"},
+                 {fifo, "a FIFO"},
+                 {QStringLiteral("/dev/zero"), "a device"},
+                 {dir.filePath(QStringLiteral("missing.tlb")), "no such file"},
+                 {write("empty.tlb", QByteArray()), "empty file"},
+                 {write("notes.tlb", "just some text\n"), "not a type library"},
+                 {QStringLiteral(QUIBREL_FIXTURE_DIR "/NoTypeLib.dll"), "no TYPELIB resource"},
+                 {dll + QStringLiteral("\\9"), "no TYPELIB resource 9 (the file has 1)"},
+                 {write("cut.tlb", library.left(200)), "damaged library ("}};
+    for (const char* command : {"describe", "dump", "json", "idl", "template", "register"}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(command) + ": " + c.why);
+            QStringList args{QString::fromLatin1(command), c.path};
+            if (std::string(command) == "template") args << QStringLiteral("DPanelEvents");
+            const TlbRun r = Tlb(args, 60000 * kSlowdown);
+            ASSERT_TRUE(r.finished);
+            EXPECT_EQ(r.exit, 1);
+            EXPECT_TRUE(r.err.contains(("cannot load " + c.path + ": " + c.why).toUtf8())) << r.err.toStdString();
+        }
+    }
+}
+
+// What a script relies on: usage and help for every command, "--" before an operand that looks
+// like an option, unknown options named, and output that cannot be written never a success.
+TEST(DamagedCompanion, UsageHelpAndFailedWritesAreNotSuccess) {
+    const QString lib = QStringLiteral(QUIBREL_FIXTURE_DIR "/QuibrelTest.tlb");
+    for (const char* command : {"describe", "dump", "find", "idl", "json", "registered", "template"}) {
+        SCOPED_TRACE(command);
+        for (const QStringList& args : {QStringList{"help", command}, QStringList{command, "--help"}}) {
+            const TlbRun r = Tlb(args, 60000);
+            EXPECT_EQ(r.exit, 0);
+            EXPECT_TRUE(r.out.startsWith(QByteArray("usage: quibrel-tlb ") + command)) << r.out.toStdString();
+        }
+        const TlbRun unknown = Tlb({QString::fromLatin1(command), lib, "--prety"}, 60000);
+        EXPECT_EQ(unknown.exit, 2);
+        EXPECT_TRUE(unknown.err.contains("unknown option --prety")) << unknown.err.toStdString();
+    }
+    // "--" ends the options: a file named like one is an operand.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(lib, dir.filePath(QStringLiteral("-odd.tlb"))));
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(QStringLiteral(QUIBREL_TLB), {"dump", "--", "-odd.tlb"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(p.readAllStandardOutput().startsWith("library QuibrelTest\n"));
+
+    // A full disk: exit 1 and a message, for every command that writes.
+    for (const QStringList& args : {QStringList{"dump", lib}, QStringList{"describe", lib}, QStringList{"json", lib},
+                                    QStringList{"idl", lib}, QStringList{"template", lib, "DPanelEvents"},
+                                    QStringList{"--help"}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        QProcess full;
+        full.setStandardOutputFile(QStringLiteral("/dev/full"));
+        full.start(QStringLiteral(QUIBREL_TLB), args);
+        ASSERT_TRUE(full.waitForFinished(60000 * kSlowdown));
+        EXPECT_EQ(full.exitCode(), 1);
+        EXPECT_TRUE(full.readAllStandardError().contains("No space left on device"));
+    }
+
+    // An event the interface does not have is a usage error naming it, alone or in a list.
+    for (const char* events : {"Nope", "Resized,Nope"}) {
+        const TlbRun r = Tlb({"template", lib, "DPanelEvents", "--events", events}, 60000);
+        EXPECT_EQ(r.exit, 2) << events;
+        EXPECT_TRUE(r.err.contains("Nope is not an event of DPanelEvents")) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
     }
 }

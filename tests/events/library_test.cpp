@@ -132,9 +132,13 @@ TEST(EventCommandTest, ClassNameAndEventsDefaultToTheInterfaceAndItsListedEvents
     EXPECT_EQ(Handler(lines, "StateChanged").left(40), "   FUNCTION Event_StateChanged(int_state");
     EXPECT_EQ(Handler(lines, "Invoke"), "");
 
-    r = Tlb({kPanelLib, "IPanelEvents", "--events", "keydown,NoSuchEvent"});
+    r = Tlb({kPanelLib, "IPanelEvents", "--events", "keydown,click"});
     EXPECT_TRUE(r.out.contains("FUNCTION Event_KeyDown("));
-    EXPECT_FALSE(r.out.contains("FUNCTION Event_Click("));
+    EXPECT_TRUE(r.out.contains("FUNCTION Event_Click("));
+    // An event the interface does not have is a usage error, not a template without it.
+    r = Tlb({kPanelLib, "IPanelEvents", "--events", "keydown,NoSuchEvent"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.isEmpty());
     r = Tlb({kPanelLib, "IPanelEvents", "--events", ""});
     EXPECT_FALSE(r.out.contains("FUNCTION"));
     EXPECT_TRUE(r.out.endsWith("GetEventsDiscarded:\r\nRETURN TCB(123)\r\n"));

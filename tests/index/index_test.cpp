@@ -4,6 +4,7 @@
 #include "indexenv.h"
 
 #include <QFileInfo>
+#include <map>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTextStream>
@@ -111,9 +112,39 @@ TEST(IndexQueryText, PrefixesAndMistakes) {
     EXPECT_FALSE(TIndexQuery::Parse("takes:", &q, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(TIndexQuery::Parse("   ", &q));
-    // Not quite a GUID: a name.
-    ASSERT_TRUE(TIndexQuery::Parse("{0002DF01-0000-0000-C000-00000000004}", &q));
-    EXPECT_EQ(q.QueryKind, TIndexQuery::Name);
+    // No name has a colon, braces or hyphens: a misspelt prefix and a GUID one digit short are
+    // mistakes to report, not names that nothing matches.
+    for (const char* wrong : {"return:Node", "{0002DF01-0000-0000-C000-00000000004}", "0002DF01-0000-0000-C000"}) {
+        error.clear();
+        EXPECT_FALSE(TIndexQuery::Parse(wrong, &q, &error)) << wrong;
+        EXPECT_FALSE(error.isEmpty()) << wrong;
+    }
+    EXPECT_TRUE(error.contains("not a GUID"));
+}
+
+// What a member returns includes what comes back through [retval] of a plain interface; a
+// type with "*"s matches that pointer depth only; a type the pane's notation cannot state is
+// shown in IDL form.
+TEST(IndexTypes, RetvalResultsPointerDepthsAndIdlForm) {
+    LibraryFolder folder{"QuibrelPointers.tlb"};
+    auto index = BuildLibraryIndex(FolderSources(folder.Path()), QString());
+    const QString finder = "QuibrelPointers.tlb IElementFinder.";
+    EXPECT_EQ(Answers(*index, "returns:IElementFinder"), QStringList{finder + "ElementFromHandle"});
+    EXPECT_EQ(Answers(*index, "returns:IElementFinder*"), QStringList{finder + "ElementFromHandle"});
+    EXPECT_EQ(Answers(*index, "returns:IElementFinder**"), QStringList());
+    EXPECT_TRUE(Answers(*index, "returns:Long").contains(finder + "Filter"));  // through [retval]
+    EXPECT_EQ(Answers(*index, "takes:Variant"), (QStringList{finder + "Filter", finder + "Update"}));
+    EXPECT_EQ(Answers(*index, "takes:Variant*"), QStringList{finder + "Update"});
+    EXPECT_EQ(Answers(*index, "takes:VARIANT"), Answers(*index, "takes:Variant"));
+    EXPECT_EQ(Answers(*index, "takes:String*"), QStringList{finder + "Name"});
+
+    const TIndexType& type = index->Files.at(0)->Libraries.at(0).Types.at(0);
+    std::map<QString, QString> signatures;
+    for (const TIndexMember& m : type.Members) signatures[m.Name] = m.Signature;
+    EXPECT_EQ(signatures["ElementFromHandle"],
+              "HRESULT ElementFromHandle([in] void* hwnd, [out, retval] IElementFinder** element)");
+    // What the notation can say stays in it.
+    EXPECT_EQ(signatures["Name"], "Function Name(out text As String) As Long");
 }
 
 // The signatures are the documentation pane's first line, as the describe output records it.
@@ -163,11 +194,20 @@ TEST(IndexFailures, DamagedLibrariesAreListedAndTheRestIsFound) {
     folder.Write("Empty.ocx", QByteArray());
     folder.Write("notes.txt", "not looked at");
 
+    folder.Add("NoTypeLib.dll", "NoTypeLib.dll");
+    // A file name that is not UTF-8 reaches its file.
+    const QString bad = folder.AddBytes("QuibrelShared.tlb", "bad\xFF.tlb");
+
     auto index = BuildLibraryIndex(FolderSources(folder.Path()), QString());
     const std::vector<TIndexFailure> failures = index->Failures();
-    ASSERT_EQ(failures.size(), 3u);
-    for (const TIndexFailure& f : failures) EXPECT_TRUE(FAILED(f.Status)) << f.Path.toStdString();
-    EXPECT_EQ(Answers(*index, "SharedThing"), (QStringList{"QuibrelShared.tlb ISharedThing", "QuibrelShared.tlb SharedThing"}));
+    // The damaged library is a failure; files that simply hold no library are counted apart.
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].Path, folder.File("Truncated.tlb"));
+    EXPECT_TRUE(FAILED(failures[0].Status));
+    EXPECT_EQ(index->FilesWithoutLibrary(), 3);
+    EXPECT_EQ(Answers(*index, "SharedThing"),
+              (QStringList{"QuibrelShared.tlb ISharedThing", "QuibrelShared.tlb SharedThing", bad + " ISharedThing",
+                           bad + " SharedThing"}));
 }
 
 // The real-world libraries: answers checked by hand against their dumps.
@@ -238,6 +278,29 @@ TEST(FindCommand, LinesJsonAndRegisteredLibraries) {
     EXPECT_EQ(status, 1);
     run({"find"}, &status);
     EXPECT_EQ(status, 2);
+    // Usage errors say what is wrong; a search that finds nothing stays silent.
+    auto error = [&](const QStringList& args, int* code) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(QUIBREL_TLB), args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        *code = p.exitCode();
+        return QString::fromUtf8(p.readAllStandardError());
+    };
+    const struct {
+        QStringList args;
+        const char* says;
+    } mistakes[] = {{{"find", "Node", "--dir", folder.Path() + "/nonexistent"}, "no such folder"},
+                    {{"find", "Node", "--dir", folder.File("QuibrelTest.tlb")}, "not a folder"},
+                    {{"find", "{0002DF01-0000-0000-C000-0000000000}", "--dir", folder.Path()}, "not a GUID"},
+                    {{"find", "return:Tint", "--dir", folder.Path()}, "unknown prefix"},
+                    {{"find", "NoSuchName", "--dir", folder.Path()}, ""}};
+    for (const auto& m : mistakes) {
+        const QString said = error(m.args, &status);
+        EXPECT_EQ(status, *m.says ? 2 : 1) << m.says;
+        if (*m.says) EXPECT_TRUE(said.contains(m.says)) << said.toStdString();
+        else EXPECT_EQ(said, "");
+    }
 
     const QString json = run({"find", "SharedThing", "--dir", folder.Path(), "--json"});
     EXPECT_TRUE(json.contains("\"class\": \"SharedThing\"")) << json.toStdString();
@@ -248,6 +311,20 @@ TEST(FindCommand, LinesJsonAndRegisteredLibraries) {
     odd.Add("QuibrelShared.tlb", "odd\tdir/two\nlines.tlb");
     EXPECT_EQ(run({"find", "{7A0C5E00-1F2B-4C3D-8E9F-000000100004}", "--dir", odd.Path()}),
               odd.Path() + "/odd\\tdir/two\\nlines.tlb\tSharedThing\t\tCoClass SharedThing\n");
+    // A name that is not UTF-8 comes out as its bytes' escapes, in results and failures alike.
+    odd.AddBytes("QuibrelShared.tlb", "bad\xFF.tlb");
+    odd.AddBytes(nullptr, "cut\xFE\x1B.tlb", QByteArray("MSFT\x02\x00\x01\x00", 8));
+    {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(QUIBREL_TLB), {"find", "SharedThing", "--dir", odd.Path()});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_TRUE(out.contains(odd.Path() + "/bad\\xFF.tlb\tSharedThing\t\tCoClass SharedThing\n")) << out.toStdString();
+        EXPECT_TRUE(err.contains("cannot read " + odd.Path() + "/cut\\xFE\\x1B.tlb: ")) << err.toStdString();
+        EXPECT_TRUE(err.contains("1 unreadable files")) << err.toStdString();
+    }
 
     // Registered libraries are the default source.
     run({"register", folder.File("QuibrelShared.tlb")});

@@ -5,6 +5,7 @@
 #include "index/libindex.h"
 
 #include "common/windowenv.h"
+#include "platform/oleauto/hostpath.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
 #include <ostream>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -33,6 +37,25 @@ public:
         QDir().mkpath(QFileInfo(File(as)).absolutePath());
         QFile::remove(File(as));
         EXPECT_TRUE(QFile::copy(Fixture(QString::fromLatin1(fixture)), File(as))) << fixture;
+    }
+    // A copy under a name of raw bytes (one that is not UTF-8); returns the name as the API
+    // carries it (each byte that is not UTF-8 as U+DC80..U+DCFF).
+    QString AddBytes(const char* fixture, const std::string& rawName, const QByteArray& bytes = QByteArray()) {
+        const std::filesystem::path to = std::filesystem::path(FDir.path().toStdString()) / rawName;
+        std::error_code ec;
+        if (bytes.isNull()) {
+            std::filesystem::copy_file(Fixture(QString::fromLatin1(fixture)).toStdString(), to, ec);
+        } else {
+            std::FILE* f = std::fopen(to.c_str(), "wb");
+            if (f) {
+                std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+                std::fclose(f);
+            } else {
+                ec = std::make_error_code(std::errc::io_error);
+            }
+        }
+        EXPECT_FALSE(ec) << rawName;
+        return QString::fromStdU16String(HostPathToUtf16(rawName));
     }
     void Write(const QString& name, const QByteArray& bytes) {
         QFile f(File(name));

@@ -142,3 +142,51 @@ TEST_F(RegistryCliTest, RegisteredEscapesControlCharactersInPaths) {
     r = Tlb({"registered"});
     EXPECT_EQ(r.out, "Quibrel shared test types\t" + ours_ + "/odd\\tfolder/two\\nlines.tlb\n");
 }
+
+namespace {
+
+// A host path as a Wine prefix records it, through its z: drive.
+std::string WinePathOf(const QString& path) {
+    std::string p = "Z:" + path.toStdString();
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    std::string escaped;  // as Wine's registry files write a backslash
+    for (char c : p) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return escaped;
+}
+
+}  // namespace
+
+// Stale registrations, the usual cause of "library not registered": a file that is gone, one
+// that holds another version, one that holds another library; a sound one says nothing.
+TEST_F(RegistryCliTest, CheckListsMissingAndMismatchedRegistrations) {
+    QTemporaryDir files;
+    const QString shared = files.filePath("shared.tlb"), other = files.filePath("other.tlb");
+    ASSERT_TRUE(QFile::copy(QUIBREL_FIXTURE_DIR "/QuibrelShared.tlb", shared));
+    ASSERT_TRUE(QFile::copy(QUIBREL_FIXTURE_DIR "/QuibrelTest.tlb", other));
+    MakeWinePrefix(
+        "[Software\\\\Classes\\\\TypeLib\\\\{7A0C5E00-1F2B-4C3D-8E9F-000000100000}\\\\1.1] 1\n@=\"Old shared\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{7A0C5E00-1F2B-4C3D-8E9F-000000100000}\\\\1.1\\\\0\\\\win32] 1\n"
+        "@=\"" + WinePathOf(shared) + "\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{A0000000-0000-0000-0000-000000000000}\\\\1.0] 1\n@=\"Gone\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{A0000000-0000-0000-0000-000000000000}\\\\1.0\\\\0\\\\win32] 1\n"
+        "@=\"C:\\\\windows\\\\gone.tlb\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{B0000000-0000-0000-0000-000000000000}\\\\1.0] 1\n@=\"Replaced\"\n"
+        "[Software\\\\Classes\\\\TypeLib\\\\{B0000000-0000-0000-0000-000000000000}\\\\1.0\\\\0\\\\win64] 1\n"
+        "@=\"" + WinePathOf(other) + "\"\n");
+    Outcome r = Tlb({"registered", "--check"});
+    EXPECT_EQ(r.exit, 1) << r.err;
+    EXPECT_EQ(r.out,
+              "MISMATCH 1.1 != 1.2\tOld shared\tZ:" +
+                  QString(shared).replace('/', '\\').toStdString() + "\n"
+              "MISSING\tGone\tC:\\windows\\gone.tlb\n"
+              "MISMATCH {B0000000-0000-0000-0000-000000000000} != {7A0C5E00-1F2B-4C3D-8E9F-000000200000}\tReplaced\tZ:" +
+                  QString(other).replace('/', '\\').toStdString() + "\n");
+
+    // Our own registration of a sound library adds no line; with nothing stale, exit 0.
+    ASSERT_EQ(Tlb({"register", QUIBREL_FIXTURE_DIR "/QuibrelEvents.tlb"}).exit, 0);
+    MakeWinePrefix("");
+    r = Tlb({"registered", "--check"});
+    EXPECT_EQ(r.exit, 0) << r.out;
+    EXPECT_EQ(r.out, "");
+}

@@ -4,6 +4,7 @@
 // its own, so that the companion's other commands start without Qt Gui and Widgets.
 #include "app/application.h"
 #include "app/docpane.h"
+#include "app/notice.h"
 #include "app/mainform.h"
 #include "cli/fileproblem.h"
 #include "platform/oleauto/hostpath.h"
@@ -11,15 +12,29 @@
 #include <QApplication>
 #include <QTreeWidget>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
+int g_writeError = 0;  // the reason of the first write that failed
+
 void Print(const QString& text) {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) && !g_writeError)
+        g_writeError = errno;
+}
+
+// Standard output written whole, or the command fails as the companion's other commands do.
+int CheckOutput(int status) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    const int reason = g_writeError ? g_writeError : errno;
+    std::fprintf(stderr, "quibrel-tlb: cannot write the output: %s\n", reason ? std::strerror(reason) : "write error");
+    return status == 0 ? 1 : status;
 }
 
 void PrintDoc(TMainForm& form, const char* indent) {
@@ -35,15 +50,23 @@ int Describe(const std::vector<std::string>& args) {
     int argc = 1;
     char name[] = "quibrel-tlb";
     char* argv[] = {name, nullptr};
+    QuietMissingRuntimeDir();
     QApplication app(argc, argv);
     // What the browser would show in a message box goes to standard error.
     ErrorSink() = [](const QString& text) { std::fprintf(stderr, "%s\n", text.toUtf8().constData()); };
+    NoticeSink() = [](const QString& text) {
+        for (const QString& line : text.split(QLatin1Char('\n')))
+            std::fprintf(stderr, "quibrel-tlb: %s\n", PathForMessage(line.toStdString()).c_str());
+    };
     // A read-only command: the user's recent-file list is neither shown nor changed.
     TMainForm form(QStringList(), nullptr, TMainForm::TRecentFiles::Untouched);
     try {
         form.OpenTypeLib(QString::fromStdU16String(HostPathToUtf16(args[0])));
-    } catch (const EBrowserError& e) {
-        std::fprintf(stderr, "%s%s\n", ErrorBoxText(e.Message()).toUtf8().constData(), FileProblem(args[0]).c_str());
+    } catch (const EBrowserError&) {
+        // The window's message says only that loading failed; the status says why.
+        ComPtr<ITypeLib> lib;
+        const HRESULT hr = LoadTypeLib(HostPathToUtf16(args[0]).c_str(), lib.Put());
+        PrintLoadFailure(args[0], FAILED(hr) ? hr : E_FAIL);
         return 1;
     }
 
@@ -77,10 +100,9 @@ int Describe(const std::vector<std::string>& args) {
     } catch (const std::exception& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", e.what());
-        return 1;
+        return CheckOutput(1);
     }
-    std::fflush(stdout);
-    return 0;
+    return CheckOutput(0);
 }
 
 }  // namespace

@@ -56,10 +56,15 @@ public:
             return false;
         }
         std::uint32_t dirCount;
-        if (!U32(opt + countAt, &dirCount) || dirCount <= kResourceDirectory) return false;
+        if (!U32(opt + countAt, &dirCount)) return false;
+        // A sound image may have no resources at all.
+        noResources_ = dirCount <= kResourceDirectory;
+        if (noResources_) return false;
         std::uint64_t dir = opt + dirsAt + kResourceDirectory * 8;
         if (dir + 8 > opt + optSize) return false;
-        if (!U32(dir, &resRva_) || !U32(dir + 4, &resSize_) || resRva_ == 0 || resSize_ == 0) return false;
+        if (!U32(dir, &resRva_) || !U32(dir + 4, &resSize_)) return false;
+        noResources_ = resRva_ == 0 && resSize_ == 0;
+        if (resRva_ == 0 || resSize_ == 0) return false;
         if (nSections > kMaxSections) return false;
         std::uint64_t sec = opt + optSize;
         for (std::uint16_t i = 0; i < nSections; ++i, sec += 40) {
@@ -126,12 +131,15 @@ public:
     }
 
     const ImageReader& Reader() const { return r_; }
+    // After a failed Load: the headers were sound and name no resource directory.
+    bool NoResources() const { return noResources_; }
 
 private:
     const ImageReader& r_;
     std::uint32_t resRva_ = 0, resSize_ = 0;
     Section sections_[kMaxSections];
     std::uint32_t count_ = 0;
+    bool noResources_ = false;
 };
 
 }  // namespace
@@ -197,6 +205,27 @@ HRESULT ReadTypeLibResource(const ImageReader& reader, int number, std::vector<s
         return TYPE_E_INVDATAREAD;
     }
     return S_OK;
+}
+
+bool ListTypeLibResources(const ImageReader& reader, std::vector<std::uint32_t>* ids) {
+    ids->clear();
+    Image image(reader);
+    if (!image.Load()) return image.NoResources();
+    std::uint32_t count, name, target;
+    if (!image.DirEntryCount(0, &count)) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!image.DirEntry(0, i, &name, &target)) return false;
+        if (!(name & kSubdirectory) || !(target & kSubdirectory) || !image.NameIsTypeLib(name)) continue;
+        const std::uint32_t typeDir = target & ~kSubdirectory;
+        std::uint32_t resources;
+        if (!image.DirEntryCount(typeDir, &resources)) return false;
+        for (std::uint32_t j = 0; j < resources && ids->size() < 256; ++j) {
+            if (!image.DirEntry(typeDir, j, &name, &target)) return false;
+            if (!(name & kSubdirectory)) ids->push_back(name);
+        }
+        return true;
+    }
+    return true;
 }
 
 }  // namespace tlb

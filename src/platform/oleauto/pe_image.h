@@ -37,4 +37,8 @@ bool LooksLikePe(const ImageReader& image);
 // directory are damaged, TYPE_E_INVDATAREAD when the resource's data is not in the file.
 HRESULT ReadTypeLibResource(const ImageReader& image, int number, std::vector<std::uint8_t>* out);
 
+// The integer ids of the image's TYPELIB resources, in directory order (at most 256); false
+// when the image's headers or resource directory cannot be read. For saying why a load failed.
+bool ListTypeLibResources(const ImageReader& image, std::vector<std::uint32_t>* ids);
+
 }  // namespace tlb

@@ -1,5 +1,6 @@
 // The generic ITypeLib / ITypeInfo over a LibrarySource: builds the blocks handed out, resolves
 // type references (also into imported libraries) and makes the dispatch view of dual interfaces.
+#include "platform/oleauto/bundled.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/oleauto/typelib_load.h"
 #include "platform/oleauto/typelib_source.h"
@@ -502,7 +503,8 @@ private:
     }
 
     HRESULT Import(std::uint32_t key, Library** out);
-    // Where an import's file is: registered first, then beside this library's file.
+    // Where an import's file is: registered first, then beside this library's file, then the
+    // copy shipped with the program.
     bool FindImportFile(const ImportData& imp, std::string* host, int* resource, bool* beside = nullptr);
     void ListImports() {
         if (importsListed_) return;
@@ -601,10 +603,15 @@ bool Library::FindImportFile(const ImportData& imp, std::string* host, int* reso
     if (QueryPathOfRegTypeLib(imp.guid, imp.majorVersion, imp.minorVersion, imp.lcid, regPath.Put()) == S_OK &&
         !regPath.IsNull() && HostFileOfPath(regPath.Utf8(), host, resource))
         return true;
-    if (path_.empty()) return false;
-    std::string name = ImportFileName(imp.fileName, resource);
-    if (!name.empty()) *host = FindBeside(std::filesystem::path(path_).parent_path(), name);
-    if (beside) *beside = !host->empty();
+    if (!path_.empty()) {
+        std::string name = ImportFileName(imp.fileName, resource);
+        if (!name.empty()) *host = FindBeside(std::filesystem::path(path_).parent_path(), name);
+        if (beside) *beside = !host->empty();
+        if (!host->empty()) return true;
+    }
+    // Last, the copy that ships with the program.
+    *resource = 0;
+    *host = BundledLibraryFile(imp.guid, imp.majorVersion, imp.minorVersion);
     return !host->empty();
 }
 
