@@ -3,6 +3,7 @@
 // Files that cannot be read are named on standard error.
 #include "index/libindex.h"
 #include "text/typetext.h"
+#include "writers/libjson.h"
 #include "cli/command.h"
 
 #include <QJsonArray>
@@ -74,8 +75,7 @@ int Find(const std::vector<std::string>& args) {
         }
         for (const TIndexFailure& f : failures)
             failed.append(QJsonObject{{"path", f.Path}, {"status", StatusText(f.Status)}});
-        Print(QString::fromUtf8(QJsonDocument(QJsonObject{{"results", rows}, {"failures", failed}})
-                                    .toJson(QJsonDocument::Indented)));
+        Print(QString::fromUtf8(JsonDocumentText(QJsonObject{{"results", rows}, {"failures", failed}}, true)));
     } else {
         for (const TIndexResult& r : results)
             std::printf("%s\t%s\t%s\t%s\n", OneLineField(r.LibraryPath).c_str(), OneLineField(r.ClassName).c_str(),

@@ -8,7 +8,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -66,13 +68,14 @@ int RunIdl(const std::vector<std::string>& args) {
         try {
             WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)), QByteArray(text.data(), qsizetype(text.size())));
         } catch (const EClassFileError& e) {
-            std::fprintf(stderr, "%s\n", e.what());
+            std::fprintf(stderr, "%s\n", e.Detail().c_str());
             return 1;
         }
         return 0;
     }
+    errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "Stream write error\n");
+        std::fprintf(stderr, "Stream write error: standard output: %s\n", std::strerror(errno ? errno : EIO));
         return 1;
     }
     return 0;

@@ -7,7 +7,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -38,8 +40,9 @@ int Json(const std::vector<std::string>& args) {
         std::fprintf(stderr, "cannot load %s: %s\n", file.c_str(), SysErrorMessage(hr).c_str());
         return 1;
     }
+    errno = 0;
     if (WriteLibraryJson(lib.Get(), pretty, stdout)) return 0;
-    std::fprintf(stderr, "cannot write the document\n");
+    std::fprintf(stderr, "cannot write the document: standard output: %s\n", std::strerror(errno ? errno : EIO));
     return 1;
 }
 

@@ -9,7 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -180,14 +182,15 @@ int RunTemplate(const std::vector<std::string>& args) {
         try {
             WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)), text);
         } catch (const EClassFileError& e) {
-            std::fprintf(stderr, "%s\n", e.what());
+            std::fprintf(stderr, "%s\n", e.Detail().c_str());
             return 1;
         }
         return 0;
     }
+    errno = 0;
     if (std::fwrite(text.constData(), 1, size_t(text.size()), stdout) != size_t(text.size()) ||
         std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "Stream write error\n");
+        std::fprintf(stderr, "Stream write error: standard output: %s\n", std::strerror(errno ? errno : EIO));
         return 1;
     }
     return 0;
