@@ -5,7 +5,8 @@
 // Layout (native byte order; the magic tells a foreign order apart): magic, format number,
 // payload length, payload checksum, payload. The payload starts with the total size of the
 // files it describes, which bounds how large it may be; then a table of every distinct string
-// (its count of UTF-16 units and the units), which the records name by number, so that the
+// (its length and its characters, one byte each when they are all Latin-1, else UTF-16 units),
+// which the records name by number, so that the
 // many repeated names and signatures (inherited members, libraries in several versions) are
 // stored and loaded once; then every distinct library body (name, version, types, members)
 // once, however many files hold that library; then the files, each naming its libraries'
@@ -106,8 +107,11 @@ public:
         Writer w(&table);
         w.Var(quint64(FStrings.size()));
         for (const QString& s : FStrings) {
-            w.Var(quint64(s.size()));
-            table.append(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+            // Its length and whether it needs 16 bits a unit; most names are Latin-1, one byte each.
+            const bool wide = std::any_of(s.begin(), s.end(), [](QChar c) { return c.unicode() > 0xFF; });
+            w.Var((quint64(s.size()) << 1) | quint64(wide));
+            if (wide) table.append(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+            else table.append(s.toLatin1());
         }
         return table;
     }
@@ -165,12 +169,17 @@ public:
         const quint32 count = Count(1);
         FTable.reserve(count);
         for (quint32 i = 0; i < count && FOk; ++i) {
-            const quint64 n = Var();
-            if (!FOk || n > quint64(Left() / 2)) { FOk = false; return; }
-            QString s(qsizetype(n), Qt::Uninitialized);
-            std::memcpy(s.data(), FP, size_t(n) * 2);
-            FP += qsizetype(n) * 2;
-            FTable.push_back(std::move(s));
+            const quint64 word = Var();
+            const quint64 n = word >> 1, unit = (word & 1) ? 2 : 1;
+            if (!FOk || n > quint64(Left()) / unit) { FOk = false; return; }
+            if (unit == 2) {
+                QString s(qsizetype(n), Qt::Uninitialized);
+                std::memcpy(s.data(), FP, size_t(n) * 2);
+                FTable.push_back(std::move(s));
+            } else {
+                FTable.push_back(QString::fromLatin1(FP, qsizetype(n)));
+            }
+            FP += qsizetype(n * unit);
         }
     }
     QString Str() {
@@ -350,10 +359,14 @@ bool DeserializeIndexFiles(const QByteArray& data, std::vector<TIndexFilePtr>* o
     const quint64 budget = std::min(quint64(kMaxCacheSize), described * kMaxPayloadPerFileByte + kPayloadSlack);
     quint64 spent = 0;
 
-    // Smallest encodings: a library 2 bytes, a file 8.
-    std::vector<TIndexFilePtr> files;
+    // Smallest encodings: a library 2 bytes, a file 8. The libraries are taken from their
+    // bodies once all files are read: the last file of a body gets it without a copy.
+    std::vector<TIndexFile> read;
+    std::vector<std::vector<quint32>> bodyOf;
+    std::vector<quint32> uses(nBodies, 0);
     const quint32 nFiles = r.Count(8);
-    files.reserve(nFiles);
+    read.reserve(nFiles);
+    bodyOf.reserve(nFiles);
     for (quint32 i = 0; i < nFiles && r.Ok(); ++i) {
         TIndexFile f;
         f.HostPath = r.Str();
@@ -366,17 +379,32 @@ bool DeserializeIndexFiles(const QByteArray& data, std::vector<TIndexFilePtr>* o
         f.LoadPath = r.Str();
         f.Status = r.Int32();
         const quint32 nLibs = r.Count(2);
-        f.Libraries.reserve(nLibs);
+        f.Libraries.resize(nLibs);
+        std::vector<quint32> refs(nLibs);
         for (quint32 j = 0; j < nLibs && r.Ok(); ++j) {
-            const QString path = r.Str();
+            f.Libraries[j].Path = r.Str();
             const quint64 body = r.Var();
             if (!r.Ok() || body >= nBodies) return false;
             spent += bodyBytes[body];
             if (spent > budget) return false;
-            f.Libraries.push_back(bodies[body]);
-            f.Libraries.back().Path = path;
+            refs[j] = quint32(body);
+            ++uses[body];
         }
-        files.push_back(std::make_shared<const TIndexFile>(std::move(f)));
+        read.push_back(std::move(f));
+        bodyOf.push_back(std::move(refs));
+    }
+    if (!r.Ok()) return false;
+    std::vector<TIndexFilePtr> files;
+    files.reserve(read.size());
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        for (std::size_t j = 0; j < bodyOf[i].size(); ++j) {
+            const quint32 body = bodyOf[i][j];
+            TIndexLibrary& lib = read[i].Libraries[j];
+            QString path = std::move(lib.Path);
+            lib = --uses[body] == 0 ? std::move(bodies[body]) : bodies[body];
+            lib.Path = std::move(path);
+        }
+        files.push_back(std::make_shared<const TIndexFile>(std::move(read[i])));
     }
     if (!r.Ok() || r.Left() != 0 || DescribedBytes(files) != described) return false;
     *out = std::move(files);
