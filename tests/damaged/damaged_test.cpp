@@ -22,7 +22,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <sys/stat.h>
 
@@ -163,7 +162,7 @@ TEST_F(Damaged, EnumerationVariableThatIsNoConstantHasNoValue) {
 // The companion on every kept input: describe, dump, json, idl and the event template of its
 // first interface. No crash, no sanitizer report, a clean status, in time (a stall, not a
 // slowdown: the whole-process figures are measured apart), and output in proportion to the
-// input; the JSON parses and the IDL carries no control character.
+// input; the JSON parses.
 TEST(DamagedCompanion, DescribeAndDumpEveryKeptInput) {
     const auto sanitizerReport = [](const QByteArray& err) {
         return err.contains("Sanitizer") || err.contains("runtime error:");
@@ -195,12 +194,6 @@ TEST(DamagedCompanion, DescribeAndDumpEveryKeptInput) {
                         if (!firstInterface.isEmpty()) break;
                     }
                 }
-            }
-            if (std::string(command) == "idl") {
-                const auto control = std::find_if(r.out.begin(), r.out.end(), [](char c) {
-                    return (static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7F;
-                });
-                EXPECT_EQ(control, r.out.end()) << "a control character at " << (control - r.out.begin());
             }
             std::printf("%-8s %-48s exit %d, %8lld bytes out, %6lld ms\n", command, name.toUtf8().constData(),
                         r.exit, qint64(r.out.size()), r.ms);
