@@ -58,7 +58,10 @@ static void CheckJson(const QByteArray& text) {
 }
 
 // IDL carries no control character but line feeds: library text may not reach a terminal raw.
+// QUIBREL_FUZZ_NO_IDL_TEXT_CHECK turns this off, to fuzz past a known fault of that kind.
 static void CheckIdl(const std::string& text) {
+    static const bool skip = std::getenv("QUIBREL_FUZZ_NO_IDL_TEXT_CHECK") != nullptr;
+    if (skip) return;
     for (unsigned char c : text)
         if ((c < 0x20 && c != '\n') || c == 0x7F) std::abort();
 }
@@ -90,7 +93,7 @@ static void FuzzLibrary(const std::uint8_t* data, std::size_t size) {
         CheckIdl(writer.Text());
     }
     const UINT count = lib->GetTypeInfoCount();
-    for (UINT i = 0; i < count && i < 64; ++i) {
+    for (UINT i = 0; i < count && i < 16; ++i) {
         TIdlWriter writer(lib.Get());
         writer.WriteTypes({int(i)});
         CheckIdl(writer.Text());
