@@ -3,6 +3,7 @@
 // Files that cannot be read are named on standard error.
 #include "index/libindex.h"
 #include "text/typetext.h"
+#include "writers/libjson.h"
 #include "cli/command.h"
 #include "cli/fileproblem.h"
 #include "platform/oleauto/hostpath.h"
@@ -84,10 +85,10 @@ int Find(const std::vector<std::string>& args) {
         for (const TIndexFailure& f : failures)
             failed.append(QJsonObject{{"path", QString::fromStdString(EscapedBytesAsText(f.Path))},
                                       {"status", StatusText(f.Status)}});
-        Print(QString::fromUtf8(QJsonDocument(QJsonObject{{"results", rows},
-                                                          {"failures", failed},
-                                                          {"withoutLibrary", index->FilesWithoutLibrary()}})
-                                    .toJson(QJsonDocument::Indented)));
+        Print(QString::fromUtf8(JsonDocumentText(QJsonObject{{"results", rows},
+                                                             {"failures", failed},
+                                                             {"withoutLibrary", index->FilesWithoutLibrary()}},
+                                                 true)));
     } else {
         for (const TIndexResult& r : results)
             std::printf("%s\t%s\t%s\t%s\n", OneLineField(r.LibraryPath).c_str(), OneLineField(r.ClassName).c_str(),

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -57,7 +58,7 @@ int RunIdl(const std::vector<std::string>& args) {
             WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)),
                            QByteArray::fromRawData(text.data(), qsizetype(text.size())));
         } catch (const EClassFileError& e) {
-            std::fprintf(stderr, "%s\n", e.what());
+            std::fprintf(stderr, "%s\n", e.Detail().c_str());
             return 1;
         }
         return 0;

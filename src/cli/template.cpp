@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -167,7 +168,7 @@ int RunTemplate(const std::vector<std::string>& args) {
         try {
             WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)), text);
         } catch (const EClassFileError& e) {
-            std::fprintf(stderr, "%s\n", e.what());
+            std::fprintf(stderr, "%s\n", e.Detail().c_str());
             return 1;
         }
         return 0;

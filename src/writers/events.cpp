@@ -6,9 +6,10 @@
 #include "text/escape.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -283,31 +284,21 @@ QByteArray ClassFileText(const QStringList& Lines) {
 }
 
 void WriteClassFile(const QString& FileName, const QByteArray& Text) {
-    const auto cannotCreate = [&] {
-        throw EClassFileError((QStringLiteral("Cannot create file ") + FileName).toStdString());
-    };
-    if (FileName.isEmpty()) cannotCreate();
-    // A name carrying bytes that are not UTF-8 reaches its file only in the platform's form.
     const std::u16string wide = FileName.toStdU16String();
-    if (HasEscapedBytes(wide)) {
-        if (!ReplaceHostFile(wide, std::string_view(Text.constData(), std::size_t(Text.size()))))
-            throw EClassFileError("Cannot create file " + Utf16ToUtf8(PathDisplayText(wide)));
+    const std::string shown = Utf16ToUtf8(PathDisplayText(wide));
+    const HostWriteResult result =
+        FileName.isEmpty() ? HostWriteResult{HostWriteResult::CannotCreate, ENOENT}
+                           : WriteHostFile(wide, std::string_view(Text.constData(), std::size_t(Text.size())));
+    const std::string reason =
+        result.error ? std::strerror(result.error) : "not a regular file, FIFO or character device";
+    switch (result.status) {
+    case HostWriteResult::Written:
         return;
+    case HostWriteResult::CannotCreate:
+        throw EClassFileError("Cannot create file " + shown, "Cannot create file " + shown + ": " + reason);
+    case HostWriteResult::WriteFailed:
+        throw EClassFileError("Stream write error", "Stream write error: " + shown + ": " + reason);
     }
-    // A file that may not be replaced, or a folder of that name, is refused before anything
-    // is written (renaming over it would bypass its protection).
-    const QFileInfo target(FileName);
-    if (target.exists() && (target.isDir() || !target.isWritable())) cannotCreate();
-
-    QSaveFile file(FileName);
-    file.setDirectWriteFallback(false);
-    // Unbuffered, so that a short write shows in the count instead of being lost in a flush.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) cannotCreate();
-    if (file.write(Text) != Text.size()) {
-        file.cancelWriting();
-        throw EClassFileError("Stream write error");
-    }
-    if (!file.commit()) throw EClassFileError("Stream write error");
 }
 
 QString ClassNameFromFileName(const QString& FileName) {

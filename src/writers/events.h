@@ -45,15 +45,24 @@ QString EventParamTypeTag(ITypeInfo* TypeInfo, const TYPEDESC& Desc);
 // A class file that could not be written; what() is the message for the user (UTF-8).
 class EClassFileError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EClassFileError(const std::string& Message, const std::string& Detail = {})
+        : std::runtime_error(Message), FDetail(Detail.empty() ? Message : Detail) {}
+    // The message with the file and the reason, e.g. "Stream write error: PATH: No space left
+    // on device" (for the command line, where what() alone would not say which or why).
+    const std::string& Detail() const { return FDetail; }
+
+private:
+    std::string FDetail;
 };
 
 // The bytes of a class file: every line in UTF-8 followed by CR LF, the last one included.
 QByteArray ClassFileText(const QStringList& Lines);
 
-// Creates or replaces FileName with Text. The text goes to a temporary file beside the
-// target that is renamed over it at the end, so a failure leaves any previous file as it
-// was. Throws EClassFileError: "Cannot create file <name>" or "Stream write error".
+// Creates or replaces FileName with Text. For a missing or regular file (also through a
+// symbolic link) the text goes to a temporary file beside the target that is renamed over it
+// at the end, so a failure leaves any previous file as it was; a FIFO or a character device is
+// written directly; anything else is refused. Throws EClassFileError: "Cannot create file
+// <name>" or "Stream write error", its Detail() naming the file and the reason.
 void WriteClassFile(const QString& FileName, const QByteArray& Text);
 
 // The class name a file name gives: the name without its folder and last extension.

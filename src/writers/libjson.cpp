@@ -6,6 +6,11 @@
 
 #include "platform/oleauto/comptr.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+
 // RAPIDJSON_SSE2 stays off: the 1.1.0 writer's SSE2 string scan lets control characters
 // through unescaped.
 #include <rapidjson/filewritestream.h>
@@ -671,4 +676,41 @@ bool WriteLibraryJson(ITypeLib* Lib, bool Pretty, std::FILE* File) {
     rapidjson::FileWriteStream out(File, buffer, sizeof buffer);
     WriteDocument(Lib, Pretty, out);
     return std::fflush(File) == 0 && !std::ferror(File);
+}
+
+namespace {
+
+QString ValidUnicode(const QString& s) {
+    // Utf16ToUtf8 is the library document's conversion: it writes U+FFFD for a lone surrogate.
+    const std::u16string_view units(reinterpret_cast<const char16_t*>(s.utf16()), std::size_t(s.size()));
+    bool lone = false;
+    for (std::size_t i = 0; i < units.size() && !lone; ++i) {
+        const char16_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) ++i;
+        else lone = c >= 0xD800 && c <= 0xDFFF;
+    }
+    return lone ? QString::fromStdString(Utf16ToUtf8(units)) : s;
+}
+
+QJsonValue WithValidStrings(const QJsonValue& v) {
+    if (v.isString()) return ValidUnicode(v.toString());
+    if (v.isArray()) {
+        QJsonArray out;
+        for (const QJsonValue& item : v.toArray()) out.append(WithValidStrings(item));
+        return out;
+    }
+    if (v.isObject()) {
+        QJsonObject out;
+        const QJsonObject o = v.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it) out.insert(ValidUnicode(it.key()), WithValidStrings(it.value()));
+        return out;
+    }
+    return v;
+}
+
+}  // namespace
+
+QByteArray JsonDocumentText(const QJsonObject& Document, bool Pretty) {
+    return QJsonDocument(WithValidStrings(Document).toObject())
+        .toJson(Pretty ? QJsonDocument::Indented : QJsonDocument::Compact);
 }

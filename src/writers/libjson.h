@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+class QJsonObject;
 struct ITypeLib;
 
 // The document for Lib as UTF-8 text, {"library": {...}, "types": [...]}, indented when
@@ -16,3 +17,8 @@ QByteArray LibraryJsonText(ITypeLib* Lib, bool Pretty);
 
 // Writes the same text to File as it is made; false when writing failed.
 bool WriteLibraryJson(ITypeLib* Lib, bool Pretty, std::FILE* File);
+
+// Any other JSON document (find's results), as QJsonDocument writes it, indented when Pretty,
+// with its strings made valid Unicode first: an unpaired surrogate, which JSON text cannot
+// carry, becomes U+FFFD, as in the library's document.
+QByteArray JsonDocumentText(const QJsonObject& Document, bool Pretty);

@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <thread>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +40,16 @@ std::string WriteError(const QString& path, const QByteArray& text) {
         WriteClassFile(path, text);
     } catch (const EClassFileError& e) {
         return e.what();
+    }
+    return {};
+}
+
+// The message with the file and the reason (what the command line prints).
+std::string WriteDetail(const QString& path, const QByteArray& text) {
+    try {
+        WriteClassFile(path, text);
+    } catch (const EClassFileError& e) {
+        return e.Detail();
     }
     return {};
 }
@@ -120,7 +136,60 @@ TEST(ClassFileTest, FailedWriteKeepsTheOldFile) {
 
     EXPECT_EQ(error, "Stream write error");
     EXPECT_EQ(ReadAll(path), kOld);
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const std::string detail = WriteDetail(path, QByteArray(4096, 'x'));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(detail, "Stream write error: " + path.toStdString() + ": " + std::strerror(EFBIG));
     EXPECT_EQ(Entries(dir.path()), QStringList{"H.qbc"});
+}
+
+// What is not a regular file: a FIFO or a device is written as it is (never replaced by a
+// regular file) and its write errors reported; anything else is refused. A symbolic link to a
+// regular file stays a link, its file replaced.
+TEST(ClassFileTest, FifosDevicesAndLinksKeepWhatTheyAre) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.qbc");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QByteArray read;
+    std::thread reader([&] { read = ReadAll(fifo); });
+    EXPECT_EQ(WriteError(fifo, "through the pipe\r\n"), "");
+    // Should the write not have opened the pipe, this ends the reader's wait.
+    const int unblock = open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+    if (unblock >= 0) close(unblock);
+    reader.join();
+    EXPECT_EQ(read, QByteArray("through the pipe\r\n"));
+
+    struct stat st;
+    if (QFileInfo::exists("/dev/full")) {
+        EXPECT_EQ(WriteError("/dev/full", "x"), "Stream write error");
+        EXPECT_EQ(WriteDetail("/dev/full", "x"), std::string("Stream write error: /dev/full: ") + std::strerror(ENOSPC));
+        ASSERT_EQ(stat("/dev/full", &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode));
+    }
+    EXPECT_EQ(WriteError("/dev/null", "x"), "");
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    const QString socketPath = dir.filePath("s.qbc");
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(socketPath).constData(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(WriteError(socketPath, "x"), "Cannot create file " + socketPath.toStdString());
+    EXPECT_EQ(WriteDetail(socketPath, "x"),
+              "Cannot create file " + socketPath.toStdString() + ": not a regular file, FIFO or character device");
+    close(fd);
+
+    const QString file = dir.filePath("real.qbc"), link = dir.filePath("link.qbc");
+    WriteAll(file, kOld);
+    ASSERT_TRUE(QFile::link(file, link));
+    EXPECT_EQ(WriteError(link, "new\r\n"), "");
+    EXPECT_EQ(ReadAll(file), QByteArray("new\r\n"));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(Entries(dir.path()), (QStringList{"link.qbc", "pipe.qbc", "real.qbc", "s.qbc"}));
 }
 
 TEST(ClassFileTest, ClassNameIsTheFileNameWithoutFolderAndLastExtension) {

@@ -160,7 +160,7 @@ TEST(EventCommandTest, Failures) {
     const QString output = dir.filePath("missing/H.qbc");
     r = Tlb({kPanelLib, "IPanelEvents", "--output", output});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, ("Cannot create file " + output + "\n").toUtf8());
+    EXPECT_EQ(r.err, ("Cannot create file " + output + ": No such file or directory\n").toUtf8());
 
     for (const QStringList& usage : {QStringList{kPanelLib}, QStringList{kPanelLib, "IPanelEvents", "extra"},
                                      QStringList{kPanelLib, "IPanelEvents", "--class"},

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the library loader: run.sh [SECONDS] (default 60) [extra libFuzzer flags...]
-# FUZZ_TARGET=fuzz_browse fuzzes the main window above the loader instead (fuzz_browse.cpp).
+# FUZZ_TARGET=fuzz_browse fuzzes the main window above the loader instead (fuzz_browse.cpp);
+# FUZZ_TARGET=fuzz_writers the IDL and JSON writers and the index cache (fuzz_writers.cpp).
 # Builds the fuzz target with clang into BUILD_DIR (default build-fuzz), seeds a corpus from our
 # fixtures and a sample of ../shared/typelibs/files (when present; read here, never committed)
 # and runs. Inputs that crash are written to BUILD_DIR/fuzz-findings/.
@@ -40,7 +41,9 @@ if [ -d "$typelibs" ]; then
     cp "$f" "$seeds/real-$(basename "$f")"
   done
 fi
+# The writers' target also takes cache files: it writes the cache form of the seed libraries.
+cacheseeds=; [ "$target" = fuzz_writers ] && cacheseeds=$seeds
 echo "seeds: $(ls "$seeds" | wc -l), corpus: $(ls "$corpus" | wc -l), running ${secs}s"
-QUIBREL_FUZZ_BESIDE=$beside "$build/tests/fuzz/$target" "$corpus" "$seeds" \
+QUIBREL_FUZZ_CACHE_SEEDS=$cacheseeds QUIBREL_FUZZ_BESIDE=$beside "$build/tests/fuzz/$target" "$corpus" "$seeds" \
   -max_total_time="$secs" -max_len=262144 -rss_limit_mb=2048 -timeout=10 \
   -artifact_prefix="$findings/" -print_final_stats=1 "$@"

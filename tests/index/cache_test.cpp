@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -120,6 +121,47 @@ TEST_F(CacheTest, LyingCountsAndLengthsBehindAGoodChecksumAreRefused) {
         }
     }
     EXPECT_GT(refused, 1000);
+}
+
+// A cache path that is no regular file is neither waited on (a FIFO), nor read without end
+// (a link to /dev/zero), nor replaced; a cache far larger than its libraries could need is
+// refused before it is read.
+TEST_F(CacheTest, ACacheThatIsNoFileOrTooLargeIsRefused) {
+    TIndexBuildStats stats;
+    Build(&stats);
+    const QByteArray good = CacheBytes();
+    ASSERT_TRUE(QFile::remove(cache));
+
+    ASSERT_EQ(::mkfifo(QFile::encodeName(cache).constData(), 0600), 0);
+    auto index = Build(&stats);
+    EXPECT_TRUE(stats.CacheRejected);
+    EXPECT_EQ(stats.FilesRead, 3);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(cache).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_TRUE(QFile::remove(cache));
+
+    ASSERT_TRUE(QFile::link("/dev/zero", cache));
+    Build(&stats);
+    EXPECT_TRUE(stats.CacheRejected);
+    EXPECT_EQ(QFileInfo(cache).symLinkTarget(), "/dev/zero");
+    ASSERT_TRUE(QFile::remove(cache));
+
+    // The same records under a payload that claims 64 MiB more than they are.
+    QByteArray padded = good;
+    quint64 length;
+    std::memcpy(&length, padded.constData() + 16, 8);
+    length += quint64(64) << 20;
+    std::memcpy(padded.data() + 16, &length, 8);
+    WriteCache(padded);
+    QFile(cache).resize(qint64(32 + length));
+    std::vector<TIndexFilePtr> files;
+    bool rejected = false;
+    EXPECT_FALSE(ReadIndexCache(cache, &files, &rejected));
+    EXPECT_TRUE(rejected);
+    WriteCache(good);
+    EXPECT_TRUE(ReadIndexCache(cache, &files, &rejected));
+    EXPECT_EQ(files.size(), 3u);
 }
 
 TEST_F(CacheTest, TheCacheFolderFollowsTheEnvironment) {

@@ -306,6 +306,22 @@ TEST(FindCommand, LinesJsonAndRegisteredLibraries) {
     EXPECT_TRUE(json.contains("\"class\": \"SharedThing\"")) << json.toStdString();
     EXPECT_TRUE(json.contains("\"failures\": [")) << json.toStdString();
 
+    // A forged cache entry with an unpaired surrogate in a name: the JSON stays valid Unicode.
+    const QString cacheFile = home.path() + "/cache/library-index.bin";
+    std::vector<TIndexFilePtr> files;
+    ASSERT_TRUE(ReadIndexCache(cacheFile, &files));
+    for (TIndexFilePtr& file : files) {
+        TIndexFile forged = *file;
+        for (TIndexLibrary& lib : forged.Libraries)
+            for (TIndexType& type : lib.Types)
+                if (type.Name == "SharedThing") type.Name += QChar(0xD800);
+        file = std::make_shared<const TIndexFile>(forged);
+    }
+    ASSERT_TRUE(WriteIndexCache(cacheFile, files));
+    const QString forgedJson = run({"find", "{7A0C5E00-1F2B-4C3D-8E9F-000000100004}", "--dir", folder.Path(), "--json"});
+    EXPECT_TRUE(forgedJson.contains(QStringLiteral("\"class\": \"SharedThing\uFFFD\""))) << forgedJson.toStdString();
+    EXPECT_FALSE(forgedJson.contains("\\ud800", Qt::CaseInsensitive)) << forgedJson.toStdString();
+
     // A path with a tab or a line break stays on its one line.
     LibraryFolder odd{};
     odd.Add("QuibrelShared.tlb", "odd\tdir/two\nlines.tlb");

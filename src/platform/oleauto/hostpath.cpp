@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,35 +103,82 @@ bool IsHostFile(std::u16string_view path) {
     return ::stat(Utf16ToHostPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool ReplaceHostFile(std::u16string_view path, std::string_view data) {
-    const std::string target = Utf16ToHostPath(path);
-    if (target.empty() || target.find('\0') != std::string::npos) return false;
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && (S_ISDIR(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) return false;
+namespace {
+
+// Every byte to fd, through interrupted and short writes: 0, else the errno of the failure.
+int WriteAll(int fd, std::string_view data) {
+    for (std::size_t done = 0; done < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        done += std::size_t(n);
+    }
+    return 0;
+}
+
+// A FIFO or a character device: written as it is, once.
+HostWriteResult WriteDirectly(const std::string& target, std::string_view data) {
+    int fd;
+    do fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return {HostWriteResult::CannotCreate, errno};
+    int error = WriteAll(fd, data);
+    if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+    if (error) return {HostWriteResult::WriteFailed, error};
+    return {};
+}
+
+// A regular file, or none yet: a temporary file beside it renamed over it.
+HostWriteResult Replace(const std::string& target, const struct stat* existing, std::string_view data) {
     mode_t mode;
-    if (exists) {
-        mode = st.st_mode & 07777;
+    if (existing) {
+        mode = existing->st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-
     // The temporary file: the target's own bytes with a unique ending, in the same folder.
     std::string temp = target + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, mode) == 0;
-    for (std::size_t done = 0; ok && done < data.size();) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += std::size_t(n);
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
+    if (fd < 0) return {HostWriteResult::CannotCreate, errno};
+    int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
+    if (!error) error = WriteAll(fd, data);
+    if (!error && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && !error) error = errno;
+    if (!error && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (!error) return {};
     ::unlink(temp.c_str());
-    return false;
+    return {HostWriteResult::WriteFailed, error};
+}
+
+}  // namespace
+
+HostWriteResult WriteHostFile(std::u16string_view path, std::string_view data) {
+    std::string target = Utf16ToHostPath(path);
+    if (target.empty() || target.find('\0') != std::string::npos) return {HostWriteResult::CannotCreate, ENOENT};
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT) return {HostWriteResult::CannotCreate, errno};
+        return Replace(target, nullptr, data);
+    }
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) return WriteDirectly(target, data);
+    if (S_ISDIR(st.st_mode)) return {HostWriteResult::CannotCreate, EISDIR};
+    if (!S_ISREG(st.st_mode)) return {HostWriteResult::CannotCreate, 0};
+    // Renaming over a file that may not be written would bypass its protection.
+    if (::access(target.c_str(), W_OK) != 0) return {HostWriteResult::CannotCreate, errno};
+    // Through a symbolic link, the file it points at is replaced and the link kept.
+    struct stat link {};
+    if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char* real = ::realpath(target.c_str(), nullptr);
+        if (!real) return {HostWriteResult::CannotCreate, errno};
+        target = real;
+        std::free(real);
+    }
+    return Replace(target, &st, data);
+}
+
+bool ReplaceHostFile(std::u16string_view path, std::string_view data) {
+    return WriteHostFile(path, data).status == HostWriteResult::Written;
 }

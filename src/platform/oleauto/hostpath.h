@@ -21,7 +21,18 @@ std::u16string PathDisplayText(std::u16string_view path);
 
 // Whether the path names a regular file.
 bool IsHostFile(std::u16string_view path);
-// Creates or replaces the file with data through a temporary file beside it and a rename, so
-// that a failure leaves any previous file as it was. A folder, or a file that may not be
-// replaced, is refused before anything is written. An existing file's permissions are kept.
+// How writing a file went: written, not created (nothing written), or failed while writing;
+// error is the errno value, 0 for a kind of file that is refused (a socket, a block device).
+struct HostWriteResult {
+    enum Status { Written, CannotCreate, WriteFailed };
+    Status status = Written;
+    int error = 0;
+};
+// Writes data to the file. A missing or regular file (also through a symbolic link, which
+// keeps pointing at it) is created or replaced through a temporary file beside it and a
+// rename, so that a failure leaves any previous file as it was; an existing file's
+// permissions are kept, and one that may not be replaced is refused before anything is
+// written. A FIFO or a character device is written directly. Anything else is refused.
+HostWriteResult WriteHostFile(std::u16string_view path, std::string_view data);
+// The same, true when written.
 bool ReplaceHostFile(std::u16string_view path, std::string_view data);

@@ -7,6 +7,7 @@
 #include "platform/oleauto/bytes.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 namespace tlb {
@@ -374,16 +375,28 @@ HRESULT MsftSource::GetType(std::uint32_t index, TypeData* out) {
 
     switch (out->kind) {
     case TKIND_COCLASS: {
-        // Implemented interfaces: a chain of reference records.
+        // Implemented interfaces: a chain of reference records, at most as many as the
+        // segment holds. A chain that comes back to a record it has been through ends there.
         std::int32_t next = dataType1;
-        for (std::uint32_t i = 0; i < implCount && next != -1; ++i) {
+        const std::size_t room = seg_[kRefTab].len / 16;
+        std::int32_t highest = -1;  // records at rising offsets cannot repeat one
+        std::unordered_set<std::int32_t> seen;
+        for (std::uint32_t i = 0; i < implCount && i < room && next != -1; ++i) {
+            if (next <= highest) {
+                if (seen.empty())
+                    for (const ImplData& impl : out->impls) seen.insert(std::int32_t(impl.sourceData));
+                if (!seen.insert(next).second) break;
+            } else {
+                highest = next;
+                if (!seen.empty()) seen.insert(next);
+            }
             std::size_t r;
             std::int32_t ref, flags;
             if (!Seg(kRefTab, next, 16, &r)) return TYPE_E_INVDATAREAD;
             d_.I32(r, &ref);
             d_.I32(r + 4, &flags);
+            out->impls.push_back({HREFTYPE(ref), INT(flags), std::uint32_t(next)});
             d_.I32(r + 12, &next);
-            out->impls.push_back({HREFTYPE(ref), INT(flags)});
         }
         break;
     }
@@ -685,19 +698,12 @@ HRESULT MsftSource::GetCustData(const CustOwner& owner, std::vector<CustItem>* o
             if (owner.index >= owner.type->impls.size()) return TYPE_E_ELEMENTNOTFOUND;
             break;
         }
-        std::size_t at;
-        std::int32_t next;
-        if (!TypeRecord(owner.typeIndex, &at) || !d_.I32(at + 21 * 4, &next)) return TYPE_E_INVDATAREAD;
-        for (std::uint32_t i = 0;; ++i) {
-            std::size_t r;
-            if (next == -1 || i > owner.index || i >= owner.type->impls.size()) return TYPE_E_ELEMENTNOTFOUND;
-            if (!Seg(kRefTab, next, 16, &r)) return TYPE_E_INVDATAREAD;
-            if (i == owner.index) {
-                d_.I32(r + 8, &list);
-                break;
-            }
-            d_.I32(r + 12, &next);
-        }
+        // The item's reference record, as the type's chain found it.
+        std::size_t r;
+        if (owner.index >= owner.type->impls.size()) return TYPE_E_ELEMENTNOTFOUND;
+        if (!Seg(kRefTab, std::int32_t(owner.type->impls[owner.index].sourceData), 16, &r))
+            return TYPE_E_INVDATAREAD;
+        d_.I32(r + 8, &list);
         break;
     }
     }

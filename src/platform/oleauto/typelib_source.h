@@ -118,6 +118,7 @@ struct VarData {
 struct ImplData {
     HREFTYPE href = 0;
     INT flags = 0;                 // IMPLTYPEFLAG_*
+    std::uint32_t sourceData = 0;  // for the source's own use (where the item's record is ...)
 };
 
 // What the library keeps of one type for its whole life: attributes, implemented types and the
