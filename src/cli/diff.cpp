@@ -13,20 +13,18 @@
 
 namespace {
 
+constexpr const char* kUsage = "OLD NEW [--json] [--all]";
+
 int Usage() {
-    std::fprintf(stderr, "usage: quibrel-tlb diff OLD NEW [--json] [--all]\n");
+    std::fprintf(stderr, "usage: quibrel-tlb diff %s\n", kUsage);
     return 2;
 }
 
 int RunDiff(const std::vector<std::string>& args) {
-    std::vector<std::string> files;
-    bool json = false, all = false;
-    for (const std::string& a : args) {
-        if (a == "--json" && !json) json = true;
-        else if (a == "--all" && !all) all = true;
-        else if (a.size() > 1 && a[0] == '-') return Usage();
-        else files.push_back(a);
-    }
+    CliArgs parsed;
+    if (!ParseCliArgs("diff", kUsage, args, &parsed)) return Usage();
+    const std::vector<std::string>& files = parsed.operands;
+    const bool json = parsed.Has("--json"), all = parsed.Has("--all");
     if (files.size() != 2) return Usage();
 
     ComPtr<ITypeLib> libs[2];
@@ -36,10 +34,7 @@ int RunDiff(const std::vector<std::string>& args) {
         if (SUCCEEDED(hr) && libs[k]) continue;
         const HRESULT status = FAILED(hr) ? hr : E_POINTER;
         result.Problems.push_back({k == 1, "library", status});
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", unsigned(status));
-        std::fprintf(stderr, "cannot load %s: %s (%s)%s\n", OneLineText(files[size_t(k)]).c_str(),
-                     LoadErrorText(status).toStdString().c_str(), code, OneLineText(FileProblem(files[size_t(k)])).c_str());
+        PrintLoadFailure(files[size_t(k)], status);
     }
     if (libs[0] && libs[1]) result = DiffTypeLibs(libs[0].Get(), libs[1].Get());
 
@@ -53,14 +48,11 @@ int RunDiff(const std::vector<std::string>& args) {
             for (const TDiffProblem& p : result.Problems)
                 std::fprintf(stderr, "cannot compare %s\n", OneLineText(DiffProblemText(p)).c_str());
     }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "Stream write error\n");
-        return 1;
-    }
+    if (!CliWrite(text.data(), text.size())) return 1;  // said by the final check of standard output
     return DiffExitStatus(result, all);
 }
 
-const CliRegistrar registrar({"diff", "OLD NEW [--json] [--all]", RunDiff,
+const CliRegistrar registrar({"diff", kUsage, RunDiff,
                               "what changed between two libraries, by rule; exit 0 same, 4 compatible, 12 breaking, 1 unreadable"});
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "writers/events.h"
 #include "writers/header.h"
 #include "cli/command.h"
+#include "cli/fileproblem.h"
 #include "platform/oleauto/comptr.h"
 #include "platform/oleauto/hostpath.h"
 
@@ -9,37 +10,30 @@
 #include <QString>
 
 #include <cstdio>
-#include <optional>
 
 namespace {
 
+constexpr const char* kUsage = "FILE [TYPE...] [--output PATH]";
+
 int Usage() {
-    std::fprintf(stderr, "usage: quibrel-tlb header FILE [TYPE...] [--output PATH]\n");
+    std::fprintf(stderr, "usage: quibrel-tlb header %s\n", kUsage);
     return 2;
 }
 
 int RunHeader(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    std::optional<std::string> output;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--output") {
-            if (i + 1 >= args.size() || output) return Usage();
-            output = args[++i];
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            return Usage();
-        } else {
-            positional.push_back(a);
-        }
-    }
+    CliArgs parsed;
+    if (!ParseCliArgs("header", kUsage, args, &parsed)) return Usage();
+    const std::vector<std::string>& positional = parsed.operands;
+    const std::string* output = parsed.Value("--output");
     if (positional.empty()) return Usage();
 
     ComPtr<ITypeLib> lib;
     const HRESULT hr = LoadTypeLib(HostPathToUtf16(positional[0]).c_str(), lib.Put());
     if (FAILED(hr) || !lib) {
-        std::fprintf(stderr, "error 0x%08X\n", static_cast<unsigned>(FAILED(hr) ? hr : E_FAIL));
+        PrintLoadFailure(positional[0], FAILED(hr) ? hr : E_FAIL);
         return 1;
     }
+    ReportMissingImports(positional[0], lib.Get());
     THeaderWriter writer(lib.Get());
     if (positional.size() == 1) {
         writer.WriteLibrary();
@@ -58,21 +52,19 @@ int RunHeader(const std::vector<std::string>& args) {
     const std::string& text = writer.Text();
     if (output) {
         try {
-            WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)), QByteArray(text.data(), qsizetype(text.size())));
+            WriteClassFile(QString::fromStdU16String(HostPathToUtf16(*output)),
+                           QByteArray::fromRawData(text.data(), qsizetype(text.size())));
         } catch (const EClassFileError& e) {
-            std::fprintf(stderr, "%s\n", e.what());
+            std::fprintf(stderr, "%s\n", e.Detail().c_str());
             return 1;
         }
         return 0;
     }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "Stream write error\n");
-        return 1;
-    }
+    if (!CliWrite(text.data(), text.size())) return 1;  // said by the final check of standard output
     return 0;
 }
 
-const CliRegistrar registrar({"header", "FILE [TYPE...] [--output PATH]", RunHeader,
+const CliRegistrar registrar({"header", kUsage, RunHeader,
                               "the library, or the named types, as a C/C++ header with vtable slots"});
 
 }  // namespace
