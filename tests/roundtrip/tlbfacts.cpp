@@ -33,10 +33,11 @@ const std::set<std::string> kKeywords = {
     "register", "short", "signed", "sizeof", "small", "static", "stdcall", "struct", "switch", "typedef", "union",
     "unsigned", "void", "wchar_t"};
 
-// A name as the library holds it; an IDL keyword written with a leading "_" reads as itself
+// A name as the library holds it; an IDL keyword written with a trailing "_" reads as itself
 // when keyword names are ignored.
 std::string Named(const std::string& n) {
-    if (Ignored("keyword-names") && n.size() > 1 && n[0] == '_' && kKeywords.count(n.substr(1))) return n.substr(1);
+    if (Ignored("keyword-names") && n.size() > 1 && n.back() == '_' && kKeywords.count(n.substr(0, n.size() - 1)))
+        return n.substr(0, n.size() - 1);
     return n;
 }
 
@@ -201,12 +202,12 @@ bool HoldsVariant(ITypeInfo* ti, int depth) {
     return false;
 }
 
-// Whether the layout of a record, union or alias (size, alignment, field offsets) is left out:
-// those holding a VARIANT under variant-layout, the others under record-layout.
+// Whether the layout of a record, union or alias (size, alignment, field offsets) is left out
+// under record-layout. Those holding a VARIANT are always compared: our stand-in for it has the
+// real VARIANT's shape, so a difference in them is ours.
 bool LayoutIgnored(ITypeInfo* ti, TYPEKIND kind) {
     if (kind != TKIND_RECORD && kind != TKIND_UNION && kind != TKIND_ALIAS) return false;
-    if (!Ignored("record-layout") && !Ignored("variant-layout")) return false;
-    return Ignored(HoldsVariant(ti) ? "variant-layout" : "record-layout");
+    return Ignored("record-layout") && !HoldsVariant(ti);
 }
 
 void Facts(ITypeInfo* ti, const std::string& prefix) {
@@ -217,7 +218,9 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
     }
     ComPtr<ITypeInfo2> t2;
     ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
-    const bool layoutIgnored = LayoutIgnored(ti, a->typekind);
+    // widl sizes and aligns a dispinterface by its properties; MIDL by the pointer it is.
+    const bool layoutIgnored = LayoutIgnored(ti, a->typekind) ||
+                               (a->typekind == TKIND_DISPATCH && a->cVars > 0 && Ignored("dispinterface-layout"));
     BStr ownName;
     ti->GetDocumentation(MEMBERID_NIL, ownName.Put(), nullptr, nullptr, nullptr);
     const bool guidIgnored = Ignored("implicit-stdole") && ownName.Utf8() == "IDispatch";
