@@ -163,6 +163,7 @@ struct TIdlWriter::Impl {
         std::vector<Type*> needs, names;
         int state = 0;              // while ordering: 0 new, 1 in progress, 2 placed
         bool declared = false;      // forward declaration written
+        int pinned = -1;            // kept in the library block: -1 not known yet, 0 no, 1 yes
         bool written = false;       // definition written
         bool full = false;          // an imported type whose definition is written
         Type* dispatchOf = nullptr; // a dispatch interface declared from this interface
@@ -1166,8 +1167,21 @@ struct TIdlWriter::Impl {
     // Local types needed (by value, as a base, through a typedef) by `t` before they come in
     // the library's order are defined before the library block, with what they need in turn;
     // a compiler adds them where they are first used, as it does for every type defined there.
+    // Whether `t` stays in the block: a dual interface defined ahead of it becomes for widl an
+    // import record without a GUID as a base, and so does what derives from it there. Such
+    // types are placed just before the first type that needs them.
+    bool Pinned(Type* t, int depth) {
+        if (t->pinned >= 0) return t->pinned != 0;
+        if (depth > 256) return false;
+        Scan(t);
+        t->pinned = t->dual ? 1 : 0;
+        for (Type* n : t->needs)
+            if (!t->pinned && n->local && n != t && Pinned(n, depth + 1)) t->pinned = 1;
+        return t->pinned != 0;
+    }
+
     void Hoist(Type* t, std::vector<Type*>* hoisted, int depth) {
-        if (t->state != 0 || depth > 256) return;
+        if (t->state != 0 || depth > 256 || Pinned(t, 0)) return;
         t->state = 1;
         Scan(t);
         for (Type* n : t->needs)

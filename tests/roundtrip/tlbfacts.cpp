@@ -175,8 +175,9 @@ bool DerivesFromDispatch(ITypeInfo* ti, int depth = 0) {
         if (FAILED(ti->GetRefTypeOfImplType(UINT(-1), &h)) || FAILED(ti->GetRefTypeInfo(h, base.Put())) || !base) return true;
         return DerivesFromDispatch(base.Get(), depth + 1);
     }
-    if (!a->cImplTypes || FAILED(ti->GetRefTypeOfImplType(0, &h)) || FAILED(ti->GetRefTypeInfo(h, base.Put())) || !base)
-        return false;
+    if (!a->cImplTypes || FAILED(ti->GetRefTypeOfImplType(0, &h))) return false;
+    // A base that leads nowhere is widl's IDispatch reference where that difference is ignored.
+    if (FAILED(ti->GetRefTypeInfo(h, base.Put())) || !base) return Ignored("dispatch-reference");
     return DerivesFromDispatch(base.Get(), depth + 1);
 }
 
