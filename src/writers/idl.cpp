@@ -839,6 +839,7 @@ struct TIdlWriter::Impl {
             Attrs at;
             Decl d;
             std::string name;
+            std::string comment;  // written after the parameter
         };
         std::vector<P> params(std::size_t(std::max<SHORT>(f.cParams, 0)));
         // A default value makes a parameter optional by itself; [optional] beside it counts it
@@ -873,7 +874,17 @@ struct TIdlWriter::Impl {
                 p.at.Add("optional");
             if ((pf & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {
                 std::string v;
-                if (ValueText(e.paramdesc.pparamdescex->varDefaultValue, &v, ValueUse::Default, e.tdesc.vt))
+                const VARTYPE dv = e.paramdesc.pparamdescex->varDefaultValue.vt;
+                const TYPEDESC* pt = &e.tdesc;
+                if (pt->vt == VT_PTR && pt->lptdesc) pt = pt->lptdesc;
+                const bool ok = ValueText(e.paramdesc.pparamdescex->varDefaultValue, &v, ValueUse::Default, e.tdesc.vt);
+                if (ok && dv == VT_BSTR && pt->vt == VT_VARIANT) {
+                    // widl refuses a string default on a VARIANT: kept as a comment at its place,
+                    // the parameter still optional.
+                    if ((pf & PARAMFLAG_FOPT) && !alsoOptional[std::size_t(i)]) p.at.Add("optional");
+                    p.comment = "/* " + CommentText("defaultvalue(" + v + ")") + " */";
+                }
+                else if (ok)
                     p.at.Add("defaultvalue(" + v + ")");
                 else
                     notes.push_back(fname + " parameter " + std::to_string(i + 1) + ": default " + v + " not written");
@@ -909,6 +920,7 @@ struct TIdlWriter::Impl {
                 Put(" ");
             }
             PutDecl(params[i].d, params[i].name);
+            if (!params[i].comment.empty()) Put(" " + params[i].comment);
         }
         Put(");");
         EndLine();
