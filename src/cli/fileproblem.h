@@ -20,29 +20,6 @@
 
 namespace cli_detail {
 
-// An open file read in place.
-class FdImage final : public tlb::ImageReader {
-public:
-    FdImage(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-    std::uint64_t Size() const override { return size_; }
-    bool Read(std::uint64_t off, void* dst, std::size_t len) const override {
-        if (off > size_ || len > size_ - off) return false;
-        auto* p = static_cast<char*>(dst);
-        while (len) {
-            const ssize_t n = ::pread(fd_, p, len, off_t(off));
-            if (n <= 0) return false;
-            p += n;
-            off += std::uint64_t(n);
-            len -= std::size_t(n);
-        }
-        return true;
-    }
-
-private:
-    int fd_;
-    std::uint64_t size_;
-};
-
 inline std::string StatusCode(HRESULT hr) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", unsigned(hr));
@@ -83,7 +60,7 @@ inline std::string LoadProblem(const std::string& path, HRESULT hr) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno == EACCES ? "permission denied" : std::strerror(errno);
     std::string reason;
-    FdImage image(fd, std::uint64_t(st.st_size));
+    tlb::FileImage image(fd, std::uint64_t(st.st_size));
     char magic[4] = {};
     const bool haveMagic = image.Read(0, magic, 4);
     std::vector<std::uint32_t> ids;

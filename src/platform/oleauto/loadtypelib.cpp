@@ -18,30 +18,6 @@
 namespace tlb {
 namespace {
 
-// An open file read in place, for images of which only the resource is needed.
-class FileImage final : public ImageReader {
-public:
-    FileImage(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-    std::uint64_t Size() const override { return size_; }
-    bool Read(std::uint64_t off, void* dst, std::size_t len) const override {
-        if (off > size_ || len > size_ - off) return false;
-        auto* p = static_cast<char*>(dst);
-        while (len > 0) {
-            ssize_t n = ::pread(fd_, p, len, off_t(off));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            p += n;
-            off += std::uint64_t(n);
-            len -= std::size_t(n);
-        }
-        return true;
-    }
-
-private:
-    int fd_;
-    std::uint64_t size_;
-};
-
 class Fd {
 public:
     explicit Fd(int fd) : fd_(fd) {}

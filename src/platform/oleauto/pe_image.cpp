@@ -5,9 +5,25 @@
 
 #include "platform/oleauto/typelib_load.h"
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace tlb {
+
+bool FileImage::Read(std::uint64_t off, void* dst, std::size_t len) const {
+    if (off > size_ || len > size_ - off) return false;
+    auto* p = static_cast<char*>(dst);
+    while (len > 0) {
+        const ssize_t n = ::pread(fd_, p, len, off_t(off));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        off += std::uint64_t(n);
+        len -= std::size_t(n);
+    }
+    return true;
+}
 namespace {
 
 constexpr std::uint16_t kPe32 = 0x10B;

@@ -30,6 +30,19 @@ private:
 };
 
 // Whether the image starts with the DOS signature of a PE image.
+// An open file read in place, for images of which only the resource is needed. The file
+// descriptor stays the caller's.
+class FileImage final : public ImageReader {
+public:
+    FileImage(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+    std::uint64_t Size() const override { return size_; }
+    bool Read(std::uint64_t off, void* dst, std::size_t len) const override;
+
+private:
+    int fd_;
+    std::uint64_t size_;
+};
+
 bool LooksLikePe(const ImageReader& image);
 
 // The bytes of TYPELIB resource `number` (its integer id; 0: the first one). Fails with
