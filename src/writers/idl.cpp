@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <map>
 #include <set>
@@ -116,6 +117,9 @@ std::string LibKey(ITypeLib* lib) {
            std::to_string(attr->wMinorVerNum) + "/" + std::to_string(attr->lcid);
 }
 
+// The OLE Automation library, stdole2.tlb.
+const std::string kStdoleGuid = "00020430-0000-0000-C000-000000000046";
+
 // Attributes of one item, written as "[a, b, ...]".
 class Attrs {
 public:
@@ -130,10 +134,23 @@ private:
     std::vector<std::string> list_;
 };
 
-void AddCustom(Attrs* a, const CUSTDATA& c, std::vector<std::string>* notes) {
-    for (DWORD i = 0; i < c.cCustData; ++i) {
+// MIDL's custom data on a library it compiled (time, version, command line), which widl writes
+// too: a compiler writes its own, so a library's are not written as attributes.
+bool IsCompilerStamp(const GUID& g) {
+    static const GUID stamp{0xDE77BA63, 0x517C, 0x11D1, {0xA2, 0xDA, 0x00, 0x00, 0xF8, 0x77, 0x3C, 0xE9}};
+    return g.Data1 >= 0xDE77BA63 && g.Data1 <= 0xDE77BA65 && g.Data2 == stamp.Data2 && g.Data3 == stamp.Data3 &&
+           std::equal(std::begin(g.Data4), std::end(g.Data4), std::begin(stamp.Data4));
+}
+
+// Written last to first: compilers put each entry ahead of those before it.
+void AddCustom(Attrs* a, const CUSTDATA& c, std::vector<std::string>* notes, bool library = false) {
+    for (DWORD i = c.cCustData; i-- > 0;) {
         std::string value;
-        if (ValueText(c.prgCustData[i].varValue, &value, ValueUse::Custom))
+        if (library && IsCompilerStamp(c.prgCustData[i].guid)) {
+            ValueText(c.prgCustData[i].varValue, &value, ValueUse::Custom);
+            notes->push_back("compiler stamp " + GuidText(c.prgCustData[i].guid) + " = " + value +
+                             ": not written, the compiler writes its own");
+        } else if (ValueText(c.prgCustData[i].varValue, &value, ValueUse::Custom))
             a->Add("custom(" + GuidText(c.prgCustData[i].guid) + ", " + value + ")");
         else
             notes->push_back("custom data " + GuidText(c.prgCustData[i].guid) + " holds a " + value);
@@ -368,6 +385,12 @@ struct TIdlWriter::Impl {
             if (FAILED(ti->GetRefTypeOfImplType(i, &href))) continue;
             Type* r = TypeOf(ti, href);
             if (!r || r == t) continue;
+            // A dispatch interface names no base: widl gives it stdole2.tlb's IDispatch (importing
+            // that library by itself), and needs no more than the name known.
+            if (attr->typekind == TKIND_DISPATCH && !t->dual && !r->local) {
+                usesDispatch = true;
+                continue;
+            }
             // widl adds a coclass's imported interfaces to the library too: they must be defined.
             (attr->typekind == TKIND_COCLASS && r->local ? t->names : t->needs).push_back(r);
         }
@@ -679,12 +702,14 @@ struct TIdlWriter::Impl {
         }
     }
 
-    void MemberDocAttrs(ITypeInfo* ti, ITypeInfo2* t2, MEMBERID memid, Attrs* at) {
+    // `compilerContext`: a help context of 0xFFFFFFFF is the compiler's own (widl writes
+    // it on every variable that has custom data and no help context), not written.
+    void MemberDocAttrs(ITypeInfo* ti, ITypeInfo2* t2, MEMBERID memid, Attrs* at, bool compilerContext = false) {
         BStr doc;
         DWORD context = 0;
         ti->GetDocumentation(memid, nullptr, doc.Put(), &context, nullptr);
         if (!doc.IsNull()) at->Add("helpstring(" + StringLiteral(doc.Utf8()) + ")");
-        if (context) at->Add("helpcontext(" + Hex(context) + ")");
+        if (context && !(compilerContext && context == 0xFFFFFFFFu)) at->Add("helpcontext(" + Hex(context) + ")");
         if (t2) {
             DWORD stringContext = 0;
             if (SUCCEEDED(t2->GetDocumentation2(memid, 0, nullptr, &stringContext, nullptr)) && stringContext)
@@ -740,12 +765,11 @@ struct TIdlWriter::Impl {
         bool isEnum = t->kind == TKIND_ENUM;
         if (t->kind == TKIND_DISPATCH) at.Add("id(" + Hex(std::uint32_t(vd->memid)) + ")");
         VarFlagAttrs(vd->wVarFlags, &at);
-        MemberDocAttrs(ti, t2, vd->memid, &at);
-        if (t2) {
-            CUSTDATA c{};
-            if (SUCCEEDED(t2->GetAllVarCustData(index, &c))) AddCustom(&at, c, &notes);
-            ClearCustData(&c);
-        }
+        CUSTDATA custom{};
+        if (t2 && FAILED(t2->GetAllVarCustData(index, &custom))) custom = CUSTDATA{};
+        MemberDocAttrs(ti, t2, vd->memid, &at, custom.cCustData > 0);
+        AddCustom(&at, custom, &notes);
+        ClearCustData(&custom);
         Decl d;
         TypeText(ti, vd->elemdescVar.tdesc, &d, 0);
         if (!d.problem.empty()) notes.push_back(name + ": " + d.problem);
@@ -1171,7 +1195,11 @@ struct TIdlWriter::Impl {
             std::string n = b.name;
             bool wanted = n == "IDispatch" ? usesDispatch : n == "IUnknown" ? usesUnknown || usesDispatch : true;
             if (interfaces != (n == "IUnknown" || n == "IDispatch") || !wanted || defined.count(n)) continue;
-            Line(b.text);
+            std::string text = b.text;
+            // The library's own IUnknown comes later, in the library block: this IDispatch, which
+            // only makes the name known, goes without a base.
+            if (n == "IDispatch" && localUnknown) text.replace(text.find(" : IUnknown"), 11, "");
+            Line(text);
         }
         Line("");
     }
@@ -1284,6 +1312,30 @@ struct TIdlWriter::Impl {
         };
         for (Type* t : importedOrder) placeImported(t, 0);
 
+        // The imported libraries whose types are used, by GUID.
+        auto libGuid = [](Type* t) {
+            LibAttrPtr ia;
+            if (!t->lib || FAILED(t->lib->GetLibAttr(ia.Put(t->lib.Get()))) || !ia) return std::string();
+            return GuidText(ia->guid);
+        };
+        std::set<Type*> used;
+        for (Type* t : order) {
+            for (Type* n : t->needs)
+                if (!n->local) used.insert(n);
+            for (Type* n : t->names)
+                if (!n->local) used.insert(n);
+        }
+        std::set<std::string> usedLibs;
+        std::vector<Type*> usedTodo(used.begin(), used.end());
+        while (!usedTodo.empty()) {
+            Type* t = usedTodo.back();
+            usedTodo.pop_back();
+            usedLibs.insert(libGuid(t));
+            if (t->full)
+                for (auto* list : {&t->needs, &t->names})
+                    for (Type* n : *list)
+                        if (!n->local && used.insert(n).second) usedTodo.push_back(n);
+        }
         std::set<std::string> defined;
         for (Type* t : order) defined.insert(Name(t));
         for (Type* t : imported) defined.insert(Name(t));
@@ -1293,6 +1345,9 @@ struct TIdlWriter::Impl {
         Prelude(defined, false);
         if (!imported.empty()) {
             Line("// Types of imported libraries this library uses");
+            // IUnknown and IDispatch (as VT_UNKNOWN and VT_DISPATCH) name the library's own.
+            for (Type* t : {localUnknown, localDispatch})
+                if (t) Declare(t);
             for (Type* t : imported)
                 if (!t->full) Declare(t);
             Line("");
@@ -1343,7 +1398,7 @@ struct TIdlWriter::Impl {
         }
         if (l2) {
             CUSTDATA c{};
-            if (SUCCEEDED(l2->GetAllCustData(&c))) AddCustom(&at, c, &notes);
+            if (SUCCEEDED(l2->GetAllCustData(&c))) AddCustom(&at, c, &notes, true);
             ClearCustData(&c);
         }
         FlushNotes();
@@ -1361,10 +1416,20 @@ struct TIdlWriter::Impl {
         if (SUCCEEDED(lib->QueryInterface(IID_ITypeLibImports, reinterpret_cast<void**>(imports.Put()))) && imports) {
             UINT n = imports->GetImportCount();
             for (UINT i = 0; i < n; ++i) {
-                BStr recorded;
-                HRESULT hr = imports->GetImport(i, nullptr, nullptr, nullptr, nullptr, recorded.Put(), nullptr);
-                if (FAILED(hr)) Comment("imported library " + std::to_string(i) + " cannot be read");
-                else Line("importlib(" + StringLiteral(recorded.Utf8()) + ");");
+                BStr recorded, path;
+                GUID guid{};
+                HRESULT hr = imports->GetImport(i, &guid, nullptr, nullptr, nullptr, recorded.Put(), path.Put());
+                if (FAILED(hr)) {
+                    Comment("imported library " + std::to_string(i) + " cannot be read");
+                } else if (hr == S_OK && !usedLibs.count(GuidText(guid)) &&
+                           (GuidText(guid) != kStdoleGuid || recorded.Utf8() == "stdole2.tlb")) {
+                    // An import nothing here uses: compilers record imports as they are used (widl
+                    // adds stdole2.tlb for a dispatch interface by itself), and importing it would
+                    // turn this library's own types of the same names into references to it.
+                    Comment("importlib(" + StringLiteral(recorded.Utf8()) + "): not written, no type of it is used");
+                } else {
+                    Line("importlib(" + StringLiteral(recorded.Utf8()) + ");");
+                }
             }
             if (n) Line("");
         }

@@ -373,7 +373,14 @@ TEST(IdlWriter, RebuildsWhatWidlMade) {
         {"a VARIANT default",
          "[odl, uuid(5B000000-0000-0000-0000-000000000013)] interface IV : IUnknown {"
          " HRESULT Take([in, defaultvalue(0)] VARIANT* v); }",
-         "[in, defaultvalue(0)] VARIANT* v", "not written"},
+         "[in, defaultvalue(0)] VARIANT* v", "default value of variant type"},
+        {"custom data in the library's order, and the compiler's help context of a field",
+         "typedef [uuid(5B000000-0000-0000-0000-00000000001D), custom(5B000000-0000-0000-0000-0000000000C1, \"one\"),"
+         " custom(5B000000-0000-0000-0000-0000000000C2, 2)] struct CD {"
+         " [custom(5B000000-0000-0000-0000-0000000000C3, 3)] long a; long b; } CD;\n"
+         "[odl, uuid(5B000000-0000-0000-0000-00000000001E)] interface ICD : IUnknown { HRESULT Put([in] CD* c); }",
+         "[custom(5B000000-0000-0000-0000-0000000000C3, 3)] long a;",
+         "helpcontext(0xFFFFFFFF)"},
         {"optional beside a default value",
          "[odl, uuid(5B000000-0000-0000-0000-000000000014)] interface IO : IUnknown {"
          " HRESULT Opt([in] long a, [in, optional, defaultvalue(5)] long o, [in, defaultvalue(6)] long d); }",
