@@ -184,6 +184,9 @@ struct TIdlWriter::Impl {
         bool written = false;       // definition written
         bool full = false;          // an imported type whose definition is written
         Type* dispatchOf = nullptr; // a dispatch interface declared from this interface
+        Type* nestIn = nullptr;     // a type without attributes defined where `nestIn` uses it
+        std::vector<Type*> nested;  // the types defined so in this one
+        bool named = false;         // such a type's typedef name written
     };
 
     TIdlWriter* w;
@@ -531,6 +534,52 @@ struct TIdlWriter::Impl {
 
     // A member, parameter or library name: as it is when it is a safe IDL name, else its
     // cleaned form, with a note giving the original.
+    // A name of an imported type's definition in the spelling this library gives it, letter case
+    // aside: compilers keep one spelling of a name, the first they meet, and the definitions of
+    // imported types come before the library's own.
+    std::unordered_map<std::string, std::string> spellings;
+    bool spellingsRead = false;
+    static std::string Folded(std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        return s;
+    }
+    std::string Spelled(const Type* t, const std::string& name) {
+        if (t->local || name.empty()) return name;
+        if (!spellingsRead) {
+            spellingsRead = true;
+            auto add = [&](const std::string& n) {
+                if (!n.empty()) spellings.emplace(Folded(n), n);
+            };
+            std::vector<BSTR> names;
+            for (const auto& lt : locals) {
+                if (!lt->write) continue;
+                add(lt->name);
+                ITypeInfo* ti = lt->write.Get();
+                TypeAttrPtr a;
+                if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) continue;
+                for (UINT i = 0; i < a->cFuncs; ++i) {
+                    FuncDescPtr fd;
+                    if (FAILED(ti->GetFuncDesc(i, fd.Put(ti))) || !fd) continue;
+                    names.assign(std::size_t(std::max<SHORT>(fd->cParams, 0)) + 1, nullptr);
+                    UINT got = 0;
+                    ti->GetNames(fd->memid, names.data(), UINT(names.size()), &got);
+                    for (UINT k = 0; k < got; ++k) add(Str(names[k]));
+                    for (BSTR b : names) SysFreeString(b);
+                }
+                for (UINT i = 0; i < a->cVars; ++i) {
+                    VarDescPtr vd;
+                    BStr n;
+                    if (SUCCEEDED(ti->GetVarDesc(i, vd.Put(ti))) && vd &&
+                        SUCCEEDED(ti->GetDocumentation(vd->memid, n.Put(), nullptr, nullptr, nullptr)))
+                        add(n.Utf8());
+                }
+            }
+        }
+        auto it = spellings.find(Folded(name));
+        return it == spellings.end() ? name : it->second;
+    }
+
     std::string Ident(const std::string& name, const char* what) {
         if (IsSafeName(name, NameDialect::Idl)) return name;
         if (name.empty()) {
@@ -598,6 +647,9 @@ struct TIdlWriter::Impl {
                 d->before += "void";
                 return;
             }
+            // A type defined where it is used is known by its tag until its name is written.
+            if (r->nestIn && !r->named && r->written && !d->before.ends_with(KindWord(r) + " "))
+                d->before += KindWord(r) + " ";
             d->refs.emplace_back(d->before.size(), r);
             d->before += Name(r);
             return;
@@ -759,7 +811,7 @@ struct TIdlWriter::Impl {
         }
         BStr nameB;
         ti->GetDocumentation(vd->memid, nameB.Put(), nullptr, nullptr, nullptr);
-        std::string name = Ident(nameB.Utf8(), "variable");
+        std::string name = Ident(Spelled(t, nameB.Utf8()), "variable");
         if (name.empty()) name = "_var" + std::to_string(index);
         Attrs at;
         bool isEnum = t->kind == TKIND_ENUM;
@@ -789,6 +841,10 @@ struct TIdlWriter::Impl {
             Put(name);
             if (hasValue) Put(" = " + value);
             Put(index + 1 < enumCount ? "," : "");
+        } else if (Type* n = NestedAt(t, ti, vd->elemdescVar.tdesc)) {
+            WriteNested(n, "} " + name + ";");
+            if (span) span->Members.push_back({first, w->Lines - 1, vd->memid, 0, true, nameB.Utf8()});
+            return;
         } else {
             if (vd->varkind == VAR_CONST) Put("const ");
             PutDecl(d, name);
@@ -797,6 +853,44 @@ struct TIdlWriter::Impl {
         }
         EndLine();
         if (span) span->Members.push_back({first, w->Lines - 1, vd->memid, 0, true, nameB.Utf8()});
+    }
+
+    // The type defined at this use of it (a field's type, an alias's target), if any.
+    Type* NestedAt(Type* t, ITypeInfo* ti, const TYPEDESC& td) {
+        if (t->nested.empty() || td.vt != VT_USERDEFINED) return nullptr;
+        Type* n = TypeOf(ti, td.hreftype);
+        return n && n->nestIn == t && !n->written ? n : nullptr;
+    }
+    // "struct N {", its members, and `closing`, continuing the line begun.
+    void WriteNested(Type* n, const std::string& closing) {
+        ITypeInfo* ti = n->write.Get();
+        TypeAttrPtr a;
+        n->written = true;
+        if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) {
+            Line("/* type cannot be read */ long");
+            Line(closing);
+            return;
+        }
+        ComPtr<ITypeInfo2> t2;
+        ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()));
+        Line(std::string(KindWord(n)) + " " + Name(n) + " {");
+        indent += "    ";
+        const UINT outerCount = enumCount;
+        enumCount = a->cVars;
+        for (UINT i = 0; i < a->cVars; ++i) WriteVar(n, ti, t2.Get(), i, nullptr);
+        enumCount = outerCount;
+        indent.resize(indent.size() - 4);
+        Line(closing);
+    }
+    // After a type with types defined in it, their names, which add nothing to the library.
+    void NameNested(Type* t, int depth) {
+        if (depth > 16) return;
+        for (Type* n : t->nested) {
+            if (!n->written) continue;
+            Line("typedef " + std::string(KindWord(n)) + " " + Name(n) + " " + Name(n) + ";");
+            n->named = true;
+            NameNested(n, depth + 1);
+        }
     }
     UINT enumCount = 0;
     bool outsideBlock = true;  // writing before the library block (or types on their own)
@@ -828,7 +922,7 @@ struct TIdlWriter::Impl {
         std::vector<BSTR> names(std::size_t(f.cParams) + 1, nullptr);
         UINT got = 0;
         ti->GetNames(f.memid, names.data(), UINT(names.size()), &got);
-        const std::string rawName = got ? Str(names[0]) : std::string();
+        const std::string rawName = got ? Spelled(t, Str(names[0])) : std::string();
         std::string fname = Ident(rawName, "function");
         if (fname.empty()) fname = "_func" + std::to_string(index);
         Attrs at;
@@ -918,7 +1012,7 @@ struct TIdlWriter::Impl {
                 if (SUCCEEDED(t2->GetAllParamCustData(index, UINT(i), &c))) AddCustom(&p.at, c, &notes);
                 ClearCustData(&c);
             }
-            std::string pname = UINT(i) + 1 < got ? Str(names[std::size_t(i) + 1]) : std::string();
+            std::string pname = UINT(i) + 1 < got ? Spelled(t, Str(names[std::size_t(i) + 1])) : std::string();
             p.name = pname.empty() ? std::string() : Ident(pname, "parameter");
             if (p.name.empty()) {
                 if (pname.empty())
@@ -957,6 +1051,7 @@ struct TIdlWriter::Impl {
         span.FirstLine = w->Lines;
         WriteTypeBody(t, t->local ? &span : nullptr);
         t->written = true;
+        NameNested(t, 0);
         span.LastLine = w->Lines - 1;
         if (t->local) w->Spans.push_back(std::move(span));
         Line("");
@@ -1011,6 +1106,10 @@ struct TIdlWriter::Impl {
             Put("typedef ");
             PutAttrs(at);
             Put(" ");
+            if (Type* n = NestedAt(t, ti, a.tdescAlias)) {
+                WriteNested(n, "} " + name + ";");
+                break;
+            }
             PutDecl(d, name);
             Put(";");
             EndLine();
@@ -1221,6 +1320,12 @@ struct TIdlWriter::Impl {
     }
 
     void Hoist(Type* t, std::vector<Type*>* hoisted, int depth) {
+        if (t->nestIn) {  // needed ahead of the library block after all
+            auto& list = t->nestIn->nested;
+            list.erase(std::remove(list.begin(), list.end(), t), list.end());
+            t->nestIn = nullptr;
+            t->state = 0;
+        }
         if (t->state != 0 || depth > 256 || Pinned(t, 0)) return;
         t->state = 1;
         Scan(t);
@@ -1230,8 +1335,72 @@ struct TIdlWriter::Impl {
         hoisted->push_back(t);
     }
 
+    // A record, union or enum `n` that `t` (a record, union or alias of the library block) uses
+    // by value before n's place: defined at that use (a field's type, the alias's target) when n
+    // has no attributes to write and what n needs comes before t, or can be defined so in turn.
+    // widl numbers a type defined so right after the type using it, as MIDL did for the unnamed
+    // types it gave names like __MIDL_itf_....
+    bool Nest(Type* t, Type* n, int depth) {
+        if (depth > 16 || n->sameAs || n->nestIn || !n->write || !t->write) return false;
+        if (t->kind != TKIND_RECORD && t->kind != TKIND_UNION && t->kind != TKIND_ALIAS) return false;
+        if (n->kind != TKIND_RECORD && n->kind != TKIND_UNION && n->kind != TKIND_ENUM) return false;
+        ITypeInfo* ti = n->write.Get();
+        TypeAttrPtr a;
+        if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a || a->guid != GUID{} || a->wTypeFlags) return false;
+        BStr doc;
+        DWORD context = 0, stringContext = 0;
+        ti->GetDocumentation(MEMBERID_NIL, nullptr, doc.Put(), &context, nullptr);
+        if (!doc.IsNull() || context) return false;
+        ComPtr<ITypeInfo2> t2;
+        if (SUCCEEDED(ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()))) && t2) {
+            if (SUCCEEDED(t2->GetDocumentation2(MEMBERID_NIL, 0, nullptr, &stringContext, nullptr)) && stringContext)
+                return false;
+            CUSTDATA c{};
+            const bool custom = SUCCEEDED(t2->GetAllCustData(&c)) && c.cCustData;
+            ClearCustData(&c);
+            if (custom) return false;
+        }
+        if (!UsesDirectly(t, n)) return false;
+        Scan(n);
+        n->state = 1;
+        bool ok = true;
+        for (Type* m : n->needs)
+            if (m->local && m->state == 0 && !Nest(n, m, depth + 1)) ok = false;
+            else if (m->local && m->state == 1) ok = false;
+        if (!ok) {
+            for (Type* m : n->nested) {
+                m->nestIn = nullptr;
+                m->state = 0;
+            }
+            n->nested.clear();
+            n->state = 0;
+            return false;
+        }
+        n->state = 2;
+        n->nestIn = t;
+        t->nested.push_back(n);
+        return true;
+    }
+
+    // Whether `n` is the type of one of t's fields, or t's alias target, as it is.
+    bool UsesDirectly(Type* t, Type* n) {
+        ITypeInfo* ti = t->write.Get();
+        TypeAttrPtr a;
+        if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) return false;
+        auto is = [&](const TYPEDESC& td) {
+            return td.vt == VT_USERDEFINED && TypeOf(ti, td.hreftype) == n;
+        };
+        if (a->typekind == TKIND_ALIAS) return is(a->tdescAlias);
+        for (UINT i = 0; i < a->cVars; ++i) {
+            VarDescPtr vd;
+            if (SUCCEEDED(ti->GetVarDesc(i, vd.Put(ti))) && vd && is(vd->elemdescVar.tdesc)) return true;
+        }
+        return false;
+    }
+
     // Places `t` in the block after what it needs there.
     void Early(Type* t, std::vector<Type*>* order, int depth) {
+        if (t->nestIn) return;
         if (t->state != 0 || depth > 256) return;
         t->state = 1;
         Scan(t);
@@ -1260,7 +1429,7 @@ struct TIdlWriter::Impl {
             Scan(t.get());
             t->state = 2;
             for (Type* n : t->needs)
-                if (n->local && n->state == 0 && n != t.get()) Hoist(n, &hoisted, 0);
+                if (n->local && n->state == 0 && n != t.get() && !Nest(t.get(), n, 0)) Hoist(n, &hoisted, 0);
         }
         for (auto& t : locals) t->state = 0;
         for (Type* t : hoisted) t->state = 2;
@@ -1272,7 +1441,7 @@ struct TIdlWriter::Impl {
         for (auto& t : locals) t->state = 0;
         for (Type* t : hoisted) t->state = 2;
         for (auto& t : locals)
-            if (t->write && !t->sameAs && !hoistedSet.count(t.get())) Early(t.get(), &order, 0);
+            if (t->write && !t->sameAs && !t->nestIn && !hoistedSet.count(t.get())) Early(t.get(), &order, 0);
         order.insert(order.begin(), hoisted.begin(), hoisted.end());
 
         // Room for the text at once (about 110 bytes a member in large libraries), so that it is
@@ -1338,6 +1507,8 @@ struct TIdlWriter::Impl {
         }
         std::set<std::string> defined;
         for (Type* t : order) defined.insert(Name(t));
+        for (auto& t : locals)
+            if (t->nestIn) defined.insert(Name(t.get()));
         for (Type* t : imported) defined.insert(Name(t));
 
         Line("// Generated by quibrel-tlb from the library " + CommentText(libName.Utf8()));
@@ -1439,8 +1610,8 @@ struct TIdlWriter::Impl {
         std::vector<Type*> inBlock(order.begin() + std::ptrdiff_t(hoisted.size()), order.end());
         std::set<Type*> written;
         for (auto& t : locals) {
-            if (t->sameAs) {
-                continue;  // a repeated alias, written once
+            if (t->sameAs || t->nestIn) {
+                continue;  // a repeated alias, written once; a type defined where it is used
             } else if (!t->write) {
                 WriteType(t.get());
             } else if (hoistedSet.count(t.get())) {

@@ -64,7 +64,9 @@ TEST(IdlWriter, LibraryAttributesImportsCustomDataAndModules) {
              "[in, lcid] long locale",
              "appobject, licensed, aggregatable]\n    coclass Extras {\n        [default] interface IDualExtras;",
              "typedef [public] OuterAlias* OuterRef;",
-             "        Inner rest[4];",
+             "        struct Inner {\n            long a;",  // defined where first used, as widl numbers it
+             "        struct Inner rest[4];",
+             "} Outer;\n    typedef struct Inner Inner;",
              "    short b[2][3];"}) {
         EXPECT_NE(idl.find(piece), std::string::npos) << piece << "\n" << idl;
     }
@@ -72,7 +74,7 @@ TEST(IdlWriter, LibraryAttributesImportsCustomDataAndModules) {
     EXPECT_EQ(idl.find("dispinterface IDualExtras"), std::string::npos);
     // Records after what they hold; a record pointed to before its definition is named by its
     // tag.
-    EXPECT_TRUE(Before(idl, "} Inner;", "typedef struct Outer {"));
+    EXPECT_TRUE(Before(idl, "typedef struct Outer {", "struct Inner {"));
     EXPECT_TRUE(Before(idl, "HRESULT Next([in] ILater* other, [in] struct Outer* data);", "typedef struct Outer {"));
     // The imported record is defined before the library block, for compilers to match it with
     // the importlib.
@@ -381,6 +383,11 @@ TEST(IdlWriter, RebuildsWhatWidlMade) {
          "[odl, uuid(5B000000-0000-0000-0000-00000000001E)] interface ICD : IUnknown { HRESULT Put([in] CD* c); }",
          "[custom(5B000000-0000-0000-0000-0000000000C3, 3)] long a;",
          "helpcontext(0xFFFFFFFF)"},
+        {"a type without attributes after the record holding it, with what it holds before that record",
+         "typedef [public] struct S2 { long a; } AL;\n"
+         "typedef struct X { long k; union U { AL a; long b; } u; } X;\n"
+         "[odl, uuid(5B000000-0000-0000-0000-00000000001F)] interface IX : IUnknown { HRESULT Put([in] X* x); }",
+         "union U {"},
         {"optional beside a default value",
          "[odl, uuid(5B000000-0000-0000-0000-000000000014)] interface IO : IUnknown {"
          " HRESULT Opt([in] long a, [in, optional, defaultvalue(5)] long o, [in, defaultvalue(6)] long d); }",
