@@ -537,47 +537,12 @@ struct TIdlWriter::Impl {
     // A name of an imported type's definition in the spelling this library gives it, letter case
     // aside: compilers keep one spelling of a name, the first they meet, and the definitions of
     // imported types come before the library's own.
-    std::unordered_map<std::string, std::string> spellings;
-    bool spellingsRead = false;
-    static std::string Folded(std::string s) {
-        for (char& c : s)
-            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        return s;
-    }
     std::string Spelled(const Type* t, const std::string& name) {
         if (t->local || name.empty()) return name;
-        if (!spellingsRead) {
-            spellingsRead = true;
-            auto add = [&](const std::string& n) {
-                if (!n.empty()) spellings.emplace(Folded(n), n);
-            };
-            std::vector<BSTR> names;
-            for (const auto& lt : locals) {
-                if (!lt->write) continue;
-                add(lt->name);
-                ITypeInfo* ti = lt->write.Get();
-                TypeAttrPtr a;
-                if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) continue;
-                for (UINT i = 0; i < a->cFuncs; ++i) {
-                    FuncDescPtr fd;
-                    if (FAILED(ti->GetFuncDesc(i, fd.Put(ti))) || !fd) continue;
-                    names.assign(std::size_t(std::max<SHORT>(fd->cParams, 0)) + 1, nullptr);
-                    UINT got = 0;
-                    ti->GetNames(fd->memid, names.data(), UINT(names.size()), &got);
-                    for (UINT k = 0; k < got; ++k) add(Str(names[k]));
-                    for (BSTR b : names) SysFreeString(b);
-                }
-                for (UINT i = 0; i < a->cVars; ++i) {
-                    VarDescPtr vd;
-                    BStr n;
-                    if (SUCCEEDED(ti->GetVarDesc(i, vd.Put(ti))) && vd &&
-                        SUCCEEDED(ti->GetDocumentation(vd->memid, n.Put(), nullptr, nullptr, nullptr)))
-                        add(n.Utf8());
-                }
-            }
-        }
-        auto it = spellings.find(Folded(name));
-        return it == spellings.end() ? name : it->second;
+        std::u16string buf = Utf8ToUtf16(name);
+        BOOL found = FALSE;
+        if (FAILED(lib->IsName(buf.data(), 0, &found)) || !found) return name;
+        return Utf16ToUtf8(buf.c_str());
     }
 
     std::string Ident(const std::string& name, const char* what) {

@@ -205,6 +205,20 @@ TEST_F(ReaderApi, LookupsAndOutOfRangeRequests) {
     EXPECT_EQ(la->wMinorVerNum, 5);
     EXPECT_EQ(la->syskind, SYS_WIN64);
     EXPECT_TRUE(la->wLibFlags & LIBFLAG_FHASDISKIMAGE);
+
+    // Names of types, members and parameters, letter case aside, given the library's spelling.
+    for (auto [asked, spelled] : {std::pair{u"dpanel", u"DPanel"}, {u"ADD", u"Add"}, {u"ISHAPES", u"IShapes"}}) {
+        std::u16string buf(asked);
+        BOOL found = FALSE;
+        ASSERT_EQ(lib_->IsName(buf.data(), 0, &found), S_OK);
+        EXPECT_TRUE(found);
+        EXPECT_EQ(buf, spelled);
+    }
+    std::u16string unknown(u"NoSuchNameAnywhere");
+    BOOL found = TRUE;
+    EXPECT_EQ(lib_->IsName(unknown.data(), 0, &found), S_OK);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(unknown, u"NoSuchNameAnywhere");
 }
 
 TEST_F(ReaderApi, TypeInfosKeepTheirLibraryAlive) {

@@ -247,7 +247,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         std::string ref = RefName(ti, h, a->typekind == TKIND_COCLASS && Ignored("coclass-imports"));
         if (Ignored("dual-base") && (a->wTypeFlags & TYPEFLAG_FDUAL) && !DerivesFromDispatch(ti)) ref = "?";
         if (Ignored("dispatch-reference") && (a->typekind == TKIND_DISPATCH || ref == "IDispatch" || ref == "?" ||
-                                             ref.size() > 10 && ref.compare(ref.size() - 10, 10, ".IDispatch") == 0))
+                                             (ref.size() > 10 && ref.compare(ref.size() - 10, 10, ".IDispatch") == 0)))
             ref = "<dispatch>";
         std::string l = prefix + " impl" + std::to_string(i) + " " + ref + " flags=" + std::to_string(flags);
         if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllImplTypeCustData(i, c); });

@@ -46,6 +46,7 @@ public:
     HRESULT GetCustData(const CustOwner& owner, std::vector<CustItem>* out) override;
     HRESULT GetDllEntry(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index,
                         DllEntryData* out) override;
+    HRESULT Names(std::vector<std::string_view>* out) override;
 
 private:
     // A function record's optional fields: where they start and how many there are, and the
@@ -141,6 +142,24 @@ std::string_view MsftSource::Name(std::int32_t off) const {
     len &= 0xFF;
     if (!Seg(kNameTab, std::int64_t(off) + 12, len, &at) || !d_.View(at, len, &v)) return {};
     return v;
+}
+
+// The name table is a run of entries: 12 bytes (reference, next in its hash chain, length and
+// hash), then the name, padded to 4 bytes.
+HRESULT MsftSource::Names(std::vector<std::string_view>* out) {
+    out->clear();
+    const std::size_t len = seg_[kNameTab].len;
+    for (std::size_t off = 0; off + 12 <= len;) {
+        std::size_t at;
+        std::uint32_t word;
+        if (!Seg(kNameTab, std::int64_t(off), 12, &at) || !d_.U32(at + 8, &word)) break;
+        const std::size_t n = word & 0xFF;
+        std::string_view v;
+        if (!Seg(kNameTab, std::int64_t(off) + 12, n, &at) || !d_.View(at, n, &v)) break;
+        out->push_back(v);
+        off += 12 + ((n + 3) & ~std::size_t(3));
+    }
+    return S_OK;
 }
 
 std::string_view MsftSource::String(std::int32_t off) const {

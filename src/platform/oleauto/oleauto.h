@@ -475,6 +475,8 @@ struct ITypeLib : IUnknown {
     // index -1 is the library itself; every out pointer may be null.
     STDMETHOD(GetDocumentation)(INT index, BSTR* pBstrName, BSTR* pBstrDocString,
                                 DWORD* pdwHelpContext, BSTR* pBstrHelpFile) = 0;
+    // Whether the library holds the name (letter case aside); when it does, szNameBuf is given
+    // the library's spelling. lHashVal is not used. E_NOTIMPL for formats without a name table.
     STDMETHOD(IsName)(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) = 0;
     STDMETHOD(FindName)(LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo** ppTInfo,
                         MEMBERID* rgMemId, USHORT* pcFound) = 0;

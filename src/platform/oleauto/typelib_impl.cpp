@@ -9,9 +9,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <new>
+#include <unordered_map>
 #include <utility>
 
 namespace tlb {
@@ -327,9 +329,24 @@ public:
         if (FAILED(hr)) return hr;
         return GiveDoc(e->data.name, e->data.doc, e->data.helpContext, pBstrName, pBstrDocString, pdwHelpContext, pBstrHelpFile);
     }
-    HRESULT IsName(LPOLESTR, ULONG, BOOL* pfName) override {
-        if (pfName) *pfName = FALSE;
-        return E_NOTIMPL;
+    HRESULT IsName(LPOLESTR szNameBuf, ULONG, BOOL* pfName) override {
+        if (!szNameBuf || !pfName) return E_INVALIDARG;
+        *pfName = FALSE;
+        if (!namesRead_) {
+            namesRead_ = true;
+            namesStatus_ = ReadNames();
+        }
+        if (FAILED(namesStatus_)) return namesStatus_;
+        const std::string key = Utf16ToUtf8(szNameBuf);
+        auto it = names_.find(key);
+        if (it == names_.end()) return S_OK;
+        BSTR spelled = TextToBstr(it->second);
+        if (!spelled) return E_OUTOFMEMORY;
+        const std::size_t n = std::char_traits<char16_t>::length(szNameBuf);
+        if (SysStringLen(spelled) == n) std::copy(spelled, spelled + n, szNameBuf);
+        SysFreeString(spelled);
+        *pfName = TRUE;
+        return S_OK;
     }
     HRESULT FindName(LPOLESTR, ULONG, ITypeInfo**, MEMBERID*, USHORT* pcFound) override {
         if (pcFound) *pcFound = 0;
@@ -475,6 +492,50 @@ public:
 
 private:
     ~Library() = default;
+
+    // Names compared with the ASCII letters folded, as the name table keeps them.
+    struct FoldedHash {
+        std::size_t operator()(std::string_view s) const {
+            std::size_t h = 1469598103934665603ull;
+            for (char c : s) h = (h ^ std::size_t(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c)) * 1099511628211ull;
+            return h;
+        }
+    };
+    struct FoldedEqual {
+        bool operator()(std::string_view a, std::string_view b) const {
+            if (a.size() != b.size()) return false;
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                char x = a[i], y = b[i];
+                if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+                if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+                if (x != y) return false;
+            }
+            return true;
+        }
+    };
+    // The name table, keyed by each name as UTF-8 (the first of names that differ in case only).
+    HRESULT ReadNames() {
+        std::vector<std::string_view> names;
+        HRESULT hr = src_->Names(&names);
+        if (FAILED(hr)) return hr;
+        names_.reserve(names.size());
+        for (std::string_view v : names) {
+            std::string_view key = v;
+            if (std::any_of(v.begin(), v.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+                BSTR b = TextToBstr(v);
+                if (!b) continue;
+                convertedNames_.push_back(Utf16ToUtf8(b));
+                SysFreeString(b);
+                key = convertedNames_.back();
+            }
+            names_.emplace(key, v);
+        }
+        return S_OK;
+    }
+    bool namesRead_ = false;
+    HRESULT namesStatus_ = S_OK;
+    std::deque<std::string> convertedNames_;
+    std::unordered_map<std::string_view, std::string_view, FoldedHash, FoldedEqual> names_;
 
     struct EntrySlot {
         bool tried = false;

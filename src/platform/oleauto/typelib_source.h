@@ -235,6 +235,11 @@ public:
         out->clear();
         return S_OK;
     }
+    // Every name of the library's name table (types, members, parameters), in its order.
+    virtual HRESULT Names(std::vector<std::string_view>* out) {
+        out->clear();
+        return E_NOTIMPL;
+    }
     // Function `index` of a module (TKIND_MODULE) type: where it is found.
     virtual HRESULT GetDllEntry(std::uint32_t typeIndex, const TypeData& type, std::uint32_t index,
                                 DllEntryData* out) {
