@@ -680,7 +680,12 @@ struct TIdlWriter::Impl {
     // ---- items --------------------------------------------------------------------------------
 
     void TypeAttrs(Type* t, const TYPEATTR& a, Attrs* at, ITypeInfo* ti) {
-        if (a.guid != GUID{}) at->Add("uuid(" + GuidText(a.guid) + ")");
+        // An imported interface's definition goes without its GUID: widl refers to the imported
+        // type by name, and a copy it makes for a coclass must not take the GUID from it.
+        if (a.guid != GUID{} && !t->local && (a.typekind == TKIND_INTERFACE || a.typekind == TKIND_DISPATCH))
+            notes.push_back("uuid(" + GuidText(a.guid) + ") of the imported type: not written, so that widl refers to it");
+        else if (a.guid != GUID{})
+            at->Add("uuid(" + GuidText(a.guid) + ")");
         if (a.wMajorVerNum || a.wMinorVerNum)
             at->Add("version(" + std::to_string(a.wMajorVerNum) + "." + std::to_string(a.wMinorVerNum) + ")");
         BStr doc;

@@ -23,6 +23,9 @@ mkdir -p "$work"
 status=0
 kind=""; name=""; regex=""; writer=""; shows=(); refused=""; has_case=0
 
+# Runs widl; a crash, which prints no error of widl's own, is reported as an error line.
+run_widl() { "$widl" "$@"; local rc=$?; [ "$rc" -gt 128 ] && echo "error: widl crashed (signal $((rc - 128)))"; return "$rc"; }
+
 # The first error widl reports, as roundtrip.sh matches it.
 first_error() { grep -m1 -E "error" "$1" || head -n1 "$1"; }
 
@@ -38,7 +41,7 @@ prove() {
     for h in "$dir"/*.idl; do
       [ "$(basename "$h")" = lib.idl ] && continue
       [ -e "$h" ] || continue
-      if ! (cd "$dir" && "$widl" --nostdinc -t --win32 -L . -o "$(basename "${h%.idl}").tlb" "$(basename "$h")") \
+      if ! (cd "$dir" && run_widl --nostdinc -t --win32 -L . -o "$(basename "${h%.idl}").tlb" "$(basename "$h")") \
            >"$h.out" 2>&1; then
         why="helper $(basename "$h") does not compile: $(first_error "$h.out")"; ok=0; break
       fi
@@ -46,7 +49,7 @@ prove() {
     if [ "$ok" = 1 ]; then
       local expect_refusal=$regex
       [ "$kind" = ignore ] && expect_refusal=$refused
-      if (cd "$dir" && "$widl" --nostdinc -t --win32 -L . -o lib.tlb lib.idl) >"$dir/widl.out" 2>&1; then
+      if (cd "$dir" && run_widl --nostdinc -t --win32 -L . -o lib.tlb lib.idl) >"$dir/widl.out" 2>&1; then
         if [ -n "$expect_refusal" ]; then
           why="widl compiles the case"
         else

@@ -42,6 +42,10 @@ PROVEN_REJECT=" $(awk '$1 == "proven" && $2 == "reject" {print $3}' "$work/limit
 export WRITER_LIMITS
 WRITER_LIMITS=" $(awk '$1 == "proven" && $4 == "writer" {print $3}' "$work/limits.proven" | tr '\n' ' ') "
 
+# Runs widl; a crash, which prints no error of widl's own, is reported as an error line.
+run_widl() { "$widl" "$@"; local rc=$?; [ "$rc" -gt 128 ] && echo "error: widl crashed (signal $((rc - 128)))"; return "$rc"; }
+export -f run_widl
+
 one() {
   local file=$1 tlb=$2 facts=$3 widl=$4 limits=$5 work=$6
   local base; base=$(basename "$file")
@@ -81,7 +85,7 @@ one() {
   local d
   IFS=: read -ra dirs <<<"${LIBDIRS:-}"
   for d in "${dirs[@]}"; do [ -n "$d" ] && extra+=(-L "$d"); done
-  if ! (cd "$dir" && "$widl" --nostdinc -t $arch -L "$dir" -L "$libdir" "${extra[@]}" -o rebuilt.tlb lib.idl) >"$dir/widl.out" 2>&1; then
+  if ! (cd "$dir" && run_widl --nostdinc -t $arch -L "$dir" -L "$libdir" "${extra[@]}" -o rebuilt.tlb lib.idl) >"$dir/widl.out" 2>&1; then
     local err; err=$(grep -m1 -E "error" "$dir/widl.out" || head -n1 "$dir/widl.out")
     while read -r kind name regex; do
       [ "$kind" = reject ] && [[ "$PROVEN_REJECT" == *" $name "* ]] || continue
