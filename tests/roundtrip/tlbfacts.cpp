@@ -177,7 +177,8 @@ bool DerivesFromDispatch(ITypeInfo* ti, int depth = 0) {
     }
     if (!a->cImplTypes || FAILED(ti->GetRefTypeOfImplType(0, &h))) return false;
     // A base that leads nowhere is widl's IDispatch reference where that difference is ignored.
-    if (FAILED(ti->GetRefTypeInfo(h, base.Put())) || !base) return Ignored("dispatch-reference");
+    if (FAILED(ti->GetRefTypeInfo(h, base.Put())) || !base)
+        return Ignored("dispatch-reference") || Ignored("dispatch-import-order");
     return DerivesFromDispatch(base.Get(), depth + 1);
 }
 
@@ -225,13 +226,23 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
     BStr ownName;
     ti->GetDocumentation(MEMBERID_NIL, ownName.Put(), nullptr, nullptr, nullptr);
     const bool guidIgnored = Ignored("implicit-stdole") && ownName.Utf8() == "IDispatch";
+    // A dispatch interface declared from an interface lists that interface's chain, which
+    // dispatch-import-order leaves unreadable in the rebuilt library; the interface is compared
+    // itself.
+    bool chainView = false;
+    if (Ignored("dispatch-import-order") && a->typekind == TKIND_DISPATCH && !(a->wTypeFlags & TYPEFLAG_FDUAL) &&
+        a->cFuncs) {
+        FuncDescPtr f0;
+        chainView = FAILED(ti->GetFuncDesc(0, f0.Put(ti))) || !f0 || f0->memid == MEMBERID(0x60000000);
+    }
+    const bool dispatchRefs = Ignored("dispatch-reference") || Ignored("dispatch-import-order");
     std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + (guidIgnored ? std::string("?") : GuidToString(a->guid)) +
                     " ver=" + std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum) +
                     " flags=" + Hex(a->wTypeFlags & ~(guidIgnored ? TYPEFLAG_FDISPATCHABLE : 0)) + " lcid=" + Hex(a->lcid) + " size=" + (layoutIgnored
                                     ? std::string("?") : std::to_string(a->cbSizeInstance)) +
                     " align=" + (layoutIgnored
                                      ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + std::to_string(a->cbSizeVft) +
-                    " funcs=" + (a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL) && Ignored("dispatch-reference")
+                    " funcs=" + ((a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL) && Ignored("dispatch-reference")) || chainView
                                      ? std::string("?") : std::to_string(a->cFuncs)) +
                     " vars=" + (a->typekind == TKIND_MODULE && Ignored("module-constants") ? std::string("?") : std::to_string(a->cVars)) +
                     " impls=" + std::to_string(a->cImplTypes);
@@ -246,7 +257,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         ti->GetImplTypeFlags(i, &flags);
         std::string ref = RefName(ti, h, a->typekind == TKIND_COCLASS && Ignored("coclass-imports"));
         if (Ignored("dual-base") && (a->wTypeFlags & TYPEFLAG_FDUAL) && !DerivesFromDispatch(ti)) ref = "?";
-        if (Ignored("dispatch-reference") && (a->typekind == TKIND_DISPATCH || ref == "IDispatch" || ref == "?" ||
+        if (dispatchRefs && (a->typekind == TKIND_DISPATCH || ref == "IDispatch" || ref == "?" ||
                                              (ref.size() > 10 && ref.compare(ref.size() - 10, 10, ".IDispatch") == 0)))
             ref = "<dispatch>";
         std::string l = prefix + " impl" + std::to_string(i) + " " + ref + " flags=" + std::to_string(flags);
@@ -256,7 +267,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
     // The dispatch view of a dual interface is made from the interface chain, which is printed
     // with the interface side.
     const bool dispatchView = a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL);
-    for (UINT i = 0; i < a->cFuncs && !(dispatchView && Ignored("dispatch-reference")); ++i) {
+    for (UINT i = 0; i < a->cFuncs && !(dispatchView && Ignored("dispatch-reference")) && !chainView; ++i) {
         FuncDescPtr f;
         if (FAILED(ti->GetFuncDesc(i, f.Put(ti))) || !f) {
             Emit(prefix + " func" + std::to_string(i) + " unreadable");
@@ -401,6 +412,9 @@ static void PrintFacts(ITypeLib* lib) {
         if (Ignored("alias-duplicates") && head.find(" kind=6 ") != std::string::npos) {
             std::string body;
             for (const std::string& l : t.lines) body += l.substr(t.prefix) + "\n";
+            // Copies after the first have no GUID: the key leaves it out.
+            const std::size_t g = body.find(" guid={");
+            if (g != std::string::npos) body.erase(g, body.find('}', g) + 1 - g);
             if (!aliasesSeen.insert(t.name + body).second) continue;
         }
         if (Ignored("module-constants") && head.find(" kind=2 ") != std::string::npos &&
