@@ -293,10 +293,15 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         Emit(l);
         for (SHORT p = 0; p < f->cParams; ++p) {
             const ELEMDESC& e = f->lprgelemdescParam[p];
+            USHORT pflags = e.paramdesc.wParamFlags;
+            const TYPEDESC* pt = e.tdesc.vt == VT_PTR && e.tdesc.lptdesc ? e.tdesc.lptdesc : &e.tdesc;
+            if (Ignored("variant-string-default") && pt->vt == VT_VARIANT && (pflags & PARAMFLAG_FHASDEFAULT) &&
+                e.paramdesc.pparamdescex && e.paramdesc.pparamdescex->varDefaultValue.vt == VT_BSTR)
+                pflags &= USHORT(~PARAMFLAG_FHASDEFAULT);
             std::string pl = prefix + " func" + std::to_string(i) + " param" + std::to_string(p) +
                              " name=" + (UINT(p) + 1 < got ? Named(BstrToUtf8(names[p + 1])) : std::string("-")) +
-                             " flags=" + Hex(e.paramdesc.wParamFlags) + " type=" + Type(ti, e.tdesc);
-            if ((e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex)
+                             " flags=" + Hex(pflags) + " type=" + Type(ti, e.tdesc);
+            if ((pflags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex)
                 pl += " default=" + (e.tdesc.vt == VT_USERDEFINED && Ignored("alias-defaults")
                                          ? std::string("?")
                                          : Value(e.paramdesc.pparamdescex->varDefaultValue, true));
