@@ -133,9 +133,10 @@ one() {
   done
   # Those must explain it together. Where they do not, limits overlap (each hides a difference
   # another hides too): the first that explains the rest is charged, our writer's choices
-  # before widl's limits, and the library is marked "+overlap".
+  # before widl's limits, and the library is marked "+overlap". Where no single one does, they
+  # are taken in that order until they do (the step below leaves out those not needed).
   if ! same "$needed"; then
-    local extra="" w
+    local extra="" w acc=$needed
     for w in 1 0; do
       for name in ${all//,/ }; do
         local is_writer=0; [[ "$WRITER_LIMITS" == *" $name "* ]] && is_writer=1
@@ -144,6 +145,17 @@ one() {
         if same "$needed $name"; then extra=$name; break 2; fi
       done
     done
+    if [ -z "$extra" ]; then
+      for w in 1 0; do
+        for name in ${all//,/ }; do
+          local is_writer=0; [[ "$WRITER_LIMITS" == *" $name "* ]] && is_writer=1
+          [ "$is_writer" = "$w" ] || continue
+          [[ " $acc " == *" $name "* ]] && continue
+          acc="$acc $name"
+          if same "$acc"; then extra=${acc#"$needed" }; break 2; fi
+        done
+      done
+    fi
     needed="$needed ${extra:-?} +overlap"
   fi
   # Limits that hide a difference only one side shows when others are ignored are not needed:
