@@ -347,7 +347,15 @@ struct TIdlWriter::Impl {
             if (td.lptdesc) NeedType(t, owner, *td.lptdesc, true, depth + 1);
             break;
         case VT_SAFEARRAY:
-            if (td.lptdesc) NeedType(t, owner, *td.lptdesc, viaPointer, depth + 1);
+            if (td.lptdesc) {
+                if (Type* r = SafeArrayPointee(owner, *td.lptdesc)) {
+                    if (safeArrayPointees.insert(r).second) safeArrayPointeeOrder.push_back(r);
+                }
+                if (td.lptdesc->vt == VT_UNKNOWN) safeArrayOfUnknown = true;
+                if (td.lptdesc->vt == VT_DISPATCH) safeArrayOfDispatch = true;
+                // An array holds its elements apart: a record is named by its tag until defined.
+                NeedType(t, owner, *td.lptdesc, true, depth + 1);
+            }
             break;
         case VT_CARRAY:
             if (td.lpadesc) NeedType(t, owner, td.lpadesc->tdescElem, viaPointer, depth + 1);
@@ -588,8 +596,23 @@ struct TIdlWriter::Impl {
             return;
         case VT_SAFEARRAY:
             d->before += "SAFEARRAY(";
-            if (td.lptdesc) TypeText(owner, *td.lptdesc, d, depth + 1);
-            else d->before += "VARIANT";
+            if (Type* r = td.lptdesc ? SafeArrayPointee(owner, *td.lptdesc) : nullptr;
+                r && safeArrayPointees.count(r))
+                d->before += PointerName(r);
+            else if (td.lptdesc && td.lptdesc->vt == VT_UNKNOWN && safeArrayOfUnknown)
+                d->before += "_quibrel_ptr_IUnknown";
+            else if (td.lptdesc && td.lptdesc->vt == VT_DISPATCH && safeArrayOfDispatch)
+                d->before += "_quibrel_ptr_IDispatch";
+            else if (td.lptdesc) {
+                if (td.lptdesc->vt == VT_USERDEFINED) {
+                    Type* e = TypeOf(owner, td.lptdesc->hreftype);
+                    if (e && e->local && !e->written && (e->kind == TKIND_RECORD || e->kind == TKIND_UNION))
+                        d->before += e->kind == TKIND_RECORD ? "struct " : "union ";
+                }
+                TypeText(owner, *td.lptdesc, d, depth + 1);
+            } else {
+                d->before += "VARIANT";
+            }
             d->before += ")";
             return;
         case VT_CARRAY: {
@@ -686,8 +709,13 @@ struct TIdlWriter::Impl {
             notes.push_back("uuid(" + GuidText(a.guid) + ") of the imported type: not written, so that widl refers to it");
         else if (a.guid != GUID{})
             at->Add("uuid(" + GuidText(a.guid) + ")");
-        if (a.wMajorVerNum || a.wMinorVerNum)
-            at->Add("version(" + std::to_string(a.wMajorVerNum) + "." + std::to_string(a.wMinorVerNum) + ")");
+        if (a.wMajorVerNum || a.wMinorVerNum) {
+            const std::string version = "version(" + std::to_string(a.wMajorVerNum) + "." + std::to_string(a.wMinorVerNum) + ")";
+            if (a.typekind == TKIND_DISPATCH && !t->dual)
+                notes.push_back(version + ": not written, widl takes no version on a dispinterface");
+            else
+                at->Add(version);
+        }
         BStr doc;
         DWORD context = 0;
         ti->GetDocumentation(MEMBERID_NIL, nullptr, doc.Put(), &context, nullptr);
@@ -707,10 +735,13 @@ struct TIdlWriter::Impl {
         }
         if (f & TYPEFLAG_FAPPOBJECT) at->Add("appobject");
         if (f & TYPEFLAG_FLICENSED) at->Add("licensed");
-        if (f & TYPEFLAG_FPREDECLID) at->Add("predeclid");
+        if (f & TYPEFLAG_FPREDECLID) notes.push_back("predeclid: not written, widl does not know it");
         if (f & TYPEFLAG_FHIDDEN) at->Add("hidden");
         if (f & TYPEFLAG_FCONTROL) at->Add("control");
-        if (f & TYPEFLAG_FNONEXTENSIBLE) at->Add("nonextensible");
+        if ((f & TYPEFLAG_FNONEXTENSIBLE) && a.typekind == TKIND_DISPATCH && !t->dual)
+            notes.push_back("nonextensible: not written, widl takes it on no dispinterface");
+        else if (f & TYPEFLAG_FNONEXTENSIBLE)
+            at->Add("nonextensible");
         if (f & TYPEFLAG_FRESTRICTED) at->Add("restricted");
         if (f & TYPEFLAG_FAGGREGATABLE) at->Add("aggregatable");
         if (f & TYPEFLAG_FREPLACEABLE) at->Add("replaceable");
@@ -789,7 +820,16 @@ struct TIdlWriter::Impl {
         VarFlagAttrs(vd->wVarFlags, &at);
         CUSTDATA custom{};
         if (t2 && FAILED(t2->GetAllVarCustData(index, &custom))) custom = CUSTDATA{};
-        MemberDocAttrs(ti, t2, vd->memid, &at, custom.cCustData > 0);
+        // widl takes no help attributes on a field, property or enum member: they are kept in a
+        // comment before it.
+        Attrs help;
+        MemberDocAttrs(ti, t2, vd->memid, t->kind == TKIND_MODULE ? &at : &help, custom.cCustData > 0);
+        if (!help.Empty()) {
+            std::string text;
+            for (const std::string& h : help.Items()) text += (text.empty() ? "" : ", ") + h;
+            notes.push_back(text + ": not written, widl takes no help attributes on " +
+                            (isEnum ? "an enum member" : t->kind == TKIND_DISPATCH ? "a property" : "a field"));
+        }
         AddCustom(&at, custom, &notes);
         ClearCustData(&custom);
         Decl d;
@@ -880,6 +920,19 @@ struct TIdlWriter::Impl {
         return false;
     }
     bool usesDispatch = false, usesUnknown = false;  // VT_DISPATCH, VT_UNKNOWN anywhere
+
+    // widl reads no pointer in SAFEARRAY(...): arrays of interface pointers name a typedef of
+    // the pointer, declared ahead of the library block (where it adds nothing to the library).
+    std::unordered_set<Type*> safeArrayPointees;
+    bool safeArrayOfUnknown = false, safeArrayOfDispatch = false;
+    std::vector<Type*> safeArrayPointeeOrder;
+    Type* SafeArrayPointee(ITypeInfo* owner, const TYPEDESC& elem) {
+        if (elem.vt != VT_PTR || !elem.lptdesc || elem.lptdesc->vt != VT_USERDEFINED) return nullptr;
+        Type* r = TypeOf(owner, elem.lptdesc->hreftype);
+        if (r && r->sameAs) r = r->sameAs;
+        return r && (r->kind == TKIND_INTERFACE || r->kind == TKIND_DISPATCH || r->kind == TKIND_COCLASS) ? r : nullptr;
+    }
+    std::string PointerName(Type* r) { return "_quibrel_ptr_" + Name(r); }
 
     void WriteFunc(Type* t, ITypeInfo* ti, ITypeInfo2* t2, UINT index, TIdlTypeSpan* span) {
         FuncDescPtr fd;
@@ -1514,6 +1567,19 @@ struct TIdlWriter::Impl {
         if (!early.empty()) {
             Line("// Types named before their definition");
             for (Type* t : early) Declare(t);
+            Line("");
+        }
+        if (!safeArrayPointeeOrder.empty() || safeArrayOfUnknown || safeArrayOfDispatch) {
+            Line("// Pointers that arrays hold (widl reads no pointer in SAFEARRAY(...))");
+            for (Type* t : safeArrayPointeeOrder) {
+                Declare(t);
+                Line("typedef " + Name(t) + "* " + PointerName(t) + ";");
+            }
+            for (const char* base : {safeArrayOfUnknown ? "IUnknown" : nullptr, safeArrayOfDispatch ? "IDispatch" : nullptr})
+                if (base) {
+                    Line(std::string("interface ") + base + ";");
+                    Line(std::string("typedef ") + base + "* _quibrel_ptr_" + base + ";");
+                }
             Line("");
         }
         if (!hoisted.empty()) {

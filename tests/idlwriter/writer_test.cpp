@@ -388,6 +388,13 @@ TEST(IdlWriter, RebuildsWhatWidlMade) {
          "typedef struct X { long k; union U { AL a; long b; } u; } X;\n"
          "[odl, uuid(5B000000-0000-0000-0000-00000000001F)] interface IX : IUnknown { HRESULT Put([in] X* x); }",
          "union U {"},
+        {"arrays of interface pointers, and of a record defined later",
+         "[odl, uuid(5B000000-0000-0000-0000-000000000020)] interface IA : IUnknown { HRESULT G(); }\n"
+         "[odl, uuid(5B000000-0000-0000-0000-000000000021)] interface IS : IUnknown {"
+         " HRESULT F([in] SAFEARRAY(PA) a, [out] SAFEARRAY(struct R)* b); }\n"
+         "typedef [uuid(5B000000-0000-0000-0000-000000000022)] struct R { long r; } R;",
+         "[in] SAFEARRAY(_quibrel_ptr_IA) a, [out] SAFEARRAY(struct R)* b", nullptr, nullptr,
+         "interface IA;\ntypedef IA* PA;\n"},
         {"optional beside a default value",
          "[odl, uuid(5B000000-0000-0000-0000-000000000014)] interface IO : IUnknown {"
          " HRESULT Opt([in] long a, [in, optional, defaultvalue(5)] long o, [in, defaultvalue(6)] long d); }",

@@ -75,7 +75,8 @@ std::string Value(const VARIANT& v, bool defaultValue = false) {
     std::ostringstream o;
     bool integer = v.vt == VT_I1 || v.vt == VT_UI1 || v.vt == VT_I2 || v.vt == VT_UI2 || v.vt == VT_I4 || v.vt == VT_UI4 ||
                    v.vt == VT_INT || v.vt == VT_UINT || v.vt == VT_BOOL || v.vt == VT_I8 || v.vt == VT_UI8;
-    if (!(defaultValue && integer && Ignored("default-type"))) o << "vt" << v.vt;
+    if (!(integer && ((defaultValue && Ignored("default-type")) || (!defaultValue && Ignored("custom-types")))))
+        o << "vt" << v.vt;
     o << ":";
     switch (v.vt) {
     case VT_I1: o << int(v.cVal); break;
@@ -151,11 +152,17 @@ void Emit(const std::string& line) {
     else std::printf("%s\n", line.c_str());
 }
 
-void Doc(ITypeInfo* ti, MEMBERID id, std::string* s) {
+// `help`: false where the item's help string and contexts are not compared.
+void Doc(ITypeInfo* ti, MEMBERID id, std::string* s, bool help = true) {
     BStr name, doc;
     DWORD ctx = 0, sctx = 0;
     ti->GetDocumentation(id, name.Put(), doc.Put(), &ctx, nullptr);
-    *s += " name=" + Named(name.Utf8()) + " doc=" + (doc.IsNull() ? std::string("-") : "\"" + Text(doc.Utf8()) + "\"");
+    *s += " name=" + Named(name.Utf8());
+    if (!help) {
+        *s += " doc=? hc=? hsc=?";
+        return;
+    }
+    *s += " doc=" + (doc.IsNull() ? std::string("-") : "\"" + Text(doc.Utf8()) + "\"");
     if (!Ignored("helpcontext")) *s += " hc=" + Hex(ctx);
     ComPtr<ITypeInfo2> t2;
     if (SUCCEEDED(ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()))) && t2) {
@@ -236,12 +243,22 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         chainView = FAILED(ti->GetFuncDesc(0, f0.Put(ti))) || !f0 || f0->memid == MEMBERID(0x60000000);
     }
     const bool dispatchRefs = Ignored("dispatch-reference") || Ignored("dispatch-import-order");
+    const bool plainDispatch = a->typekind == TKIND_DISPATCH && !(a->wTypeFlags & TYPEFLAG_FDUAL);
+    // A dispatch interface that lists IDispatch's own functions (or an interface chain).
+    bool listsDispatch = false;
+    if (plainDispatch && a->cFuncs && Ignored("dispatch-vtable")) {
+        FuncDescPtr f0;
+        listsDispatch = FAILED(ti->GetFuncDesc(0, f0.Put(ti))) || !f0 || f0->memid == MEMBERID(0x60000000);
+    }
     std::string s = prefix + " kind=" + std::to_string(a->typekind) + " guid=" + (guidIgnored ? std::string("?") : GuidToString(a->guid)) +
-                    " ver=" + std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum) +
-                    " flags=" + Hex(a->wTypeFlags & ~(guidIgnored ? TYPEFLAG_FDISPATCHABLE : 0)) + " lcid=" + Hex(a->lcid) + " size=" + (layoutIgnored
+                    " ver=" + (plainDispatch && Ignored("dispinterface-version") ? std::string("?")
+                               : std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum)) +
+                    " flags=" + Hex(a->wTypeFlags & ~(guidIgnored ? TYPEFLAG_FDISPATCHABLE : 0) &
+                                     ~(plainDispatch && Ignored("nonextensible-dispinterface") ? TYPEFLAG_FNONEXTENSIBLE : 0) &
+                                     ~(Ignored("predeclid") ? TYPEFLAG_FPREDECLID : 0)) + " lcid=" + Hex(a->lcid) + " size=" + (layoutIgnored || (a->typekind == TKIND_MODULE && Ignored("module-size"))
                                     ? std::string("?") : std::to_string(a->cbSizeInstance)) +
                     " align=" + (layoutIgnored
-                                     ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + std::to_string(a->cbSizeVft) +
+                                     ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + (listsDispatch ? std::string("?") : std::to_string(a->cbSizeVft)) +
                     " funcs=" + ((a->typekind == TKIND_DISPATCH && (a->wTypeFlags & TYPEFLAG_FDUAL) && Ignored("dispatch-reference")) || chainView
                                      ? std::string("?") : std::to_string(a->cFuncs)) +
                     " vars=" + (a->typekind == TKIND_MODULE && Ignored("module-constants") ? std::string("?") : std::to_string(a->cVars)) +
@@ -294,6 +311,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         for (SHORT p = 0; p < f->cParams; ++p) {
             const ELEMDESC& e = f->lprgelemdescParam[p];
             USHORT pflags = e.paramdesc.wParamFlags;
+            if (Ignored("param-custom-flag")) pflags &= USHORT(~PARAMFLAG_FHASCUSTDATA);
             const TYPEDESC* pt = e.tdesc.vt == VT_PTR && e.tdesc.lptdesc ? e.tdesc.lptdesc : &e.tdesc;
             if (Ignored("variant-string-default") && pt->vt == VT_VARIANT && (pflags & PARAMFLAG_FHASDEFAULT) &&
                 e.paramdesc.pparamdescex && e.paramdesc.pparamdescex->varDefaultValue.vt == VT_BSTR)
@@ -323,7 +341,9 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         else if (v->varkind != VAR_CONST && !layoutIgnored)
             l += " oinst=" + std::to_string(v->oInst);
         if (a->typekind == TKIND_MODULE && Ignored("module-constants")) continue;
-        Doc(ti, v->memid, &l);
+        Doc(ti, v->memid, &l,
+            !(a->typekind == TKIND_ENUM ? Ignored("enum-member-help")
+                                        : a->typekind != TKIND_MODULE && Ignored("field-help")));
         if (t2) l += Cust([&](CUSTDATA* c) { return t2->GetAllVarCustData(i, c); });
         Emit(l);
     }
