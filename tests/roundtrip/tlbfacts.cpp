@@ -454,6 +454,15 @@ static void PrintFacts(ITypeLib* lib) {
     // type-order, the other types so under type-hoisting, each group else in its order.
     const bool order = Ignored("type-order"), hoisting = Ignored("type-hoisting");
     auto byName = [](const TypeLines* a, const TypeLines* b) { return a->name < b->name; };
+    // With coclass-order ignored, coclasses are compared apart, sorted by name, after the rest.
+    std::vector<const TypeLines*> coclasses;
+    if (Ignored("coclass-order")) {
+        std::vector<const TypeLines*> rest;
+        for (const TypeLines* t : kept)
+            (!t->lines.empty() && t->lines[0].find(" kind=5 ") != std::string::npos ? coclasses : rest).push_back(t);
+        kept.swap(rest);
+        std::stable_sort(coclasses.begin(), coclasses.end(), byName);
+    }
     auto print = [](const std::vector<const TypeLines*>& group, const char* numbered) {
         for (std::size_t k = 0; k < group.size(); ++k) {
             const std::string number = numbered ? numbered + std::to_string(k) : std::string();
@@ -475,6 +484,7 @@ static void PrintFacts(ITypeLib* lib) {
         print(others, hoisting ? nullptr : "type");
         print(interfaces, order ? nullptr : "interface");
     }
+    print(coclasses, nullptr);
 }
 
 int main(int argc, char** argv) {
