@@ -255,7 +255,7 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
                                : std::to_string(a->wMajorVerNum) + "." + std::to_string(a->wMinorVerNum)) +
                     " flags=" + Hex(a->wTypeFlags & ~(guidIgnored ? TYPEFLAG_FDISPATCHABLE : 0) &
                                      ~(plainDispatch && Ignored("nonextensible-dispinterface") ? TYPEFLAG_FNONEXTENSIBLE : 0) &
-                                     ~(Ignored("predeclid") ? TYPEFLAG_FPREDECLID : 0)) + " lcid=" + Hex(a->lcid) + " size=" + (layoutIgnored || (a->typekind == TKIND_MODULE && Ignored("module-size"))
+                                     ~(Ignored("predeclid") ? TYPEFLAG_FPREDECLID : 0)) + " lcid=" + (Ignored("type-lcid") ? std::string("?") : Hex(a->lcid)) + " size=" + (layoutIgnored || (a->typekind == TKIND_MODULE && Ignored("module-size"))
                                     ? std::string("?") : std::to_string(a->cbSizeInstance)) +
                     " align=" + (layoutIgnored
                                      ? std::string("?") : std::to_string(a->cbAlignment)) + " vft=" + (listsDispatch ? std::string("?") : std::to_string(a->cbSizeVft)) +
@@ -292,7 +292,8 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
         }
         std::string l = prefix + " func" + std::to_string(i) + " id=" + Hex(std::uint32_t(f->memid)) +
                         " inv=" + std::to_string(f->invkind) + " fk=" + std::to_string(f->funckind) +
-                        " cc=" + std::to_string(f->callconv) + " vft=" + std::to_string(f->oVft) +
+                        " cc=" + std::to_string(f->callconv) + " vft=" +
+                        (a->typekind == TKIND_MODULE && Ignored("module-vtable") ? std::string("?") : std::to_string(f->oVft)) +
                         " opt=" + (Ignored("optional-count") ? std::string("?") : std::to_string(f->cParamsOpt)) + " flags=" + Hex(f->wFuncFlags) +
                         " ret=" + Type(ti, f->elemdescFunc.tdesc);
         Doc(ti, f->memid, &l);
@@ -317,7 +318,11 @@ void Facts(ITypeInfo* ti, const std::string& prefix) {
                 e.paramdesc.pparamdescex && e.paramdesc.pparamdescex->varDefaultValue.vt == VT_BSTR)
                 pflags &= USHORT(~PARAMFLAG_FHASDEFAULT);
             std::string pl = prefix + " func" + std::to_string(i) + " param" + std::to_string(p) +
-                             " name=" + (UINT(p) + 1 < got ? Named(BstrToUtf8(names[p + 1])) : std::string("-")) +
+                             " name=" + ((f->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) && p + 1 == f->cParams &&
+                                                 Ignored("propput-names")
+                                             ? std::string("?")
+                                         : UINT(p) + 1 < got ? Named(BstrToUtf8(names[p + 1]))
+                                                             : std::string("-")) +
                              " flags=" + Hex(pflags) + " type=" + Type(ti, e.tdesc);
             if ((pflags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex)
                 pl += " default=" + (e.tdesc.vt == VT_USERDEFINED && Ignored("alias-defaults")
