@@ -348,11 +348,9 @@ struct TIdlWriter::Impl {
             break;
         case VT_SAFEARRAY:
             if (td.lptdesc) {
-                if (Type* r = SafeArrayPointee(owner, *td.lptdesc)) {
-                    if (safeArrayPointees.insert(r).second) safeArrayPointeeOrder.push_back(r);
-                }
-                if (td.lptdesc->vt == VT_UNKNOWN) safeArrayOfUnknown = true;
-                if (td.lptdesc->vt == VT_DISPATCH) safeArrayOfDispatch = true;
+                Type* r = nullptr;
+                const std::string pointee = ArrayPointee(owner, *td.lptdesc, &r);
+                if (!pointee.empty() && arrayPointeeNames.insert(pointee).second) arrayPointees.push_back({pointee, r});
                 // An array holds its elements apart: a record is named by its tag until defined.
                 NeedType(t, owner, *td.lptdesc, true, depth + 1);
             }
@@ -540,8 +538,6 @@ struct TIdlWriter::Impl {
         EndLine();
     }
 
-    // A member, parameter or library name: as it is when it is a safe IDL name, else its
-    // cleaned form, with a note giving the original.
     // A name of an imported type's definition in the spelling this library gives it, letter case
     // aside: compilers keep one spelling of a name, the first they meet, and the definitions of
     // imported types come before the library's own.
@@ -553,6 +549,8 @@ struct TIdlWriter::Impl {
         return Utf16ToUtf8(buf.c_str());
     }
 
+    // A member, parameter or library name: as it is when it is a safe IDL name, else its
+    // cleaned form, with a note giving the original.
     std::string Ident(const std::string& name, const char* what) {
         if (IsSafeName(name, NameDialect::Idl)) return name;
         if (name.empty()) {
@@ -580,11 +578,6 @@ struct TIdlWriter::Impl {
         switch (td.vt) {
         case VT_PTR:
             if (!td.lptdesc) { d->problem = "pointer without a target"; d->before += "void*"; return; }
-            if (td.lptdesc->vt == VT_USERDEFINED) {
-                Type* r = TypeOf(owner, td.lptdesc->hreftype);
-                if (r && r->local && !r->written && (r->kind == TKIND_RECORD || r->kind == TKIND_UNION))
-                    d->before += r->kind == TKIND_RECORD ? "struct " : "union ";
-            }
             TypeText(owner, *td.lptdesc, d, depth + 1);
             if (!d->after.empty()) {
                 // A pointer to an array: "T (*name)[n]".
@@ -596,23 +589,11 @@ struct TIdlWriter::Impl {
             return;
         case VT_SAFEARRAY:
             d->before += "SAFEARRAY(";
-            if (Type* r = td.lptdesc ? SafeArrayPointee(owner, *td.lptdesc) : nullptr;
-                r && safeArrayPointees.count(r))
-                d->before += PointerName(r);
-            else if (td.lptdesc && td.lptdesc->vt == VT_UNKNOWN && safeArrayOfUnknown)
-                d->before += "_quibrel_ptr_IUnknown";
-            else if (td.lptdesc && td.lptdesc->vt == VT_DISPATCH && safeArrayOfDispatch)
-                d->before += "_quibrel_ptr_IDispatch";
-            else if (td.lptdesc) {
-                if (td.lptdesc->vt == VT_USERDEFINED) {
-                    Type* e = TypeOf(owner, td.lptdesc->hreftype);
-                    if (e && e->local && !e->written && (e->kind == TKIND_RECORD || e->kind == TKIND_UNION))
-                        d->before += e->kind == TKIND_RECORD ? "struct " : "union ";
-                }
-                TypeText(owner, *td.lptdesc, d, depth + 1);
-            } else {
-                d->before += "VARIANT";
-            }
+            if (std::string pointee = td.lptdesc ? ArrayPointee(owner, *td.lptdesc, nullptr) : std::string();
+                arrayPointeeNames.count(pointee))
+                d->before += "_quibrel_ptr_" + pointee;
+            else if (td.lptdesc) TypeText(owner, *td.lptdesc, d, depth + 1);
+            else d->before += "VARIANT";
             d->before += ")";
             return;
         case VT_CARRAY: {
@@ -635,8 +616,11 @@ struct TIdlWriter::Impl {
                 d->before += "void";
                 return;
             }
-            // A type defined where it is used is known by its tag until its name is written.
-            if (r->nestIn && !r->named && r->written && !d->before.ends_with(KindWord(r) + " "))
+            // A record or union of the library not defined yet (reached through a pointer or an
+            // array), or one defined where it is used whose name is not written yet, is named by
+            // its tag ("struct X"), which breaks cycles between records.
+            if (r->local && ((!r->written && (r->kind == TKIND_RECORD || r->kind == TKIND_UNION)) ||
+                             (r->nestIn && !r->named)))
                 d->before += KindWord(r) + " ";
             d->refs.emplace_back(d->before.size(), r);
             d->before += Name(r);
@@ -923,16 +907,21 @@ struct TIdlWriter::Impl {
 
     // widl reads no pointer in SAFEARRAY(...): arrays of interface pointers name a typedef of
     // the pointer, declared ahead of the library block (where it adds nothing to the library).
-    std::unordered_set<Type*> safeArrayPointees;
-    bool safeArrayOfUnknown = false, safeArrayOfDispatch = false;
-    std::vector<Type*> safeArrayPointeeOrder;
-    Type* SafeArrayPointee(ITypeInfo* owner, const TYPEDESC& elem) {
-        if (elem.vt != VT_PTR || !elem.lptdesc || elem.lptdesc->vt != VT_USERDEFINED) return nullptr;
+    // The interfaces pointed to, by name, with the writer's record of each (none for IUnknown
+    // and IDispatch as VT_UNKNOWN and VT_DISPATCH), in the order first met.
+    std::vector<std::pair<std::string, Type*>> arrayPointees;
+    std::unordered_set<std::string> arrayPointeeNames;
+    // The interface an array element points to ("" when it is no interface pointer).
+    std::string ArrayPointee(ITypeInfo* owner, const TYPEDESC& elem, Type** type) {
+        if (elem.vt == VT_UNKNOWN) return "IUnknown";
+        if (elem.vt == VT_DISPATCH) return "IDispatch";
+        if (elem.vt != VT_PTR || !elem.lptdesc || elem.lptdesc->vt != VT_USERDEFINED) return std::string();
         Type* r = TypeOf(owner, elem.lptdesc->hreftype);
         if (r && r->sameAs) r = r->sameAs;
-        return r && (r->kind == TKIND_INTERFACE || r->kind == TKIND_DISPATCH || r->kind == TKIND_COCLASS) ? r : nullptr;
+        if (!r || (r->kind != TKIND_INTERFACE && r->kind != TKIND_DISPATCH && r->kind != TKIND_COCLASS)) return std::string();
+        if (type) *type = r;
+        return Name(r);
     }
-    std::string PointerName(Type* r) { return "_quibrel_ptr_" + Name(r); }
 
     void WriteFunc(Type* t, ITypeInfo* ti, ITypeInfo2* t2, UINT index, TIdlTypeSpan* span) {
         FuncDescPtr fd;
@@ -1369,21 +1358,14 @@ struct TIdlWriter::Impl {
         if (n->kind != TKIND_RECORD && n->kind != TKIND_UNION && n->kind != TKIND_ENUM) return false;
         ITypeInfo* ti = n->write.Get();
         TypeAttrPtr a;
-        if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a || a->guid != GUID{} || a->wTypeFlags) return false;
-        BStr doc;
-        DWORD context = 0, stringContext = 0;
-        ti->GetDocumentation(MEMBERID_NIL, nullptr, doc.Put(), &context, nullptr);
-        if (!doc.IsNull() || context) return false;
-        ComPtr<ITypeInfo2> t2;
-        if (SUCCEEDED(ti->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(t2.Put()))) && t2) {
-            if (SUCCEEDED(t2->GetDocumentation2(MEMBERID_NIL, 0, nullptr, &stringContext, nullptr)) && stringContext)
-                return false;
-            CUSTDATA c{};
-            const bool custom = SUCCEEDED(t2->GetAllCustData(&c)) && c.cCustData;
-            ClearCustData(&c);
-            if (custom) return false;
-        }
-        if (!UsesDirectly(t, n)) return false;
+        if (FAILED(ti->GetTypeAttr(a.Put(ti))) || !a) return false;
+        // Nothing TypeAttrs would write, as a definition at its use takes no attributes.
+        Attrs at;
+        const std::size_t noted = notes.size();
+        TypeAttrs(n, *a.Get(), &at, ti);
+        const bool plain = at.Empty() && notes.size() == noted;
+        notes.resize(noted);
+        if (!plain || !UsesDirectly(t, n)) return false;
         Scan(n);
         n->state = 1;
         bool ok = true;
@@ -1505,28 +1487,10 @@ struct TIdlWriter::Impl {
         for (Type* t : importedOrder) placeImported(t, 0);
 
         // The imported libraries whose types are used, by GUID.
-        auto libGuid = [](Type* t) {
-            LibAttrPtr ia;
-            if (!t->lib || FAILED(t->lib->GetLibAttr(ia.Put(t->lib.Get()))) || !ia) return std::string();
-            return GuidText(ia->guid);
-        };
-        std::set<Type*> used;
-        for (Type* t : order) {
-            for (Type* n : t->needs)
-                if (!n->local) used.insert(n);
-            for (Type* n : t->names)
-                if (!n->local) used.insert(n);
-        }
         std::set<std::string> usedLibs;
-        std::vector<Type*> usedTodo(used.begin(), used.end());
-        while (!usedTodo.empty()) {
-            Type* t = usedTodo.back();
-            usedTodo.pop_back();
-            usedLibs.insert(libGuid(t));
-            if (t->full)
-                for (auto* list : {&t->needs, &t->names})
-                    for (Type* n : *list)
-                        if (!n->local && used.insert(n).second) usedTodo.push_back(n);
+        for (Type* t : imported) {
+            LibAttrPtr ia;
+            if (t->lib && SUCCEEDED(t->lib->GetLibAttr(ia.Put(t->lib.Get()))) && ia) usedLibs.insert(GuidText(ia->guid));
         }
         std::set<std::string> defined;
         for (Type* t : order) defined.insert(Name(t));
@@ -1569,17 +1533,13 @@ struct TIdlWriter::Impl {
             for (Type* t : early) Declare(t);
             Line("");
         }
-        if (!safeArrayPointeeOrder.empty() || safeArrayOfUnknown || safeArrayOfDispatch) {
+        if (!arrayPointees.empty()) {
             Line("// Pointers that arrays hold (widl reads no pointer in SAFEARRAY(...))");
-            for (Type* t : safeArrayPointeeOrder) {
-                Declare(t);
-                Line("typedef " + Name(t) + "* " + PointerName(t) + ";");
+            for (const auto& [pointee, t] : arrayPointees) {
+                if (t) Declare(t);
+                else Line("interface " + pointee + ";");
+                Line("typedef " + pointee + "* _quibrel_ptr_" + pointee + ";");
             }
-            for (const char* base : {safeArrayOfUnknown ? "IUnknown" : nullptr, safeArrayOfDispatch ? "IDispatch" : nullptr})
-                if (base) {
-                    Line(std::string("interface ") + base + ";");
-                    Line(std::string("typedef ") + base + "* _quibrel_ptr_" + base + ";");
-                }
             Line("");
         }
         if (!hoisted.empty()) {
