@@ -136,24 +136,22 @@ one() {
   # before widl's limits, and the library is marked "+overlap". Where no single one does, they
   # are taken in that order until they do (the step below leaves out those not needed).
   if ! same "$needed"; then
-    local extra="" w acc=$needed
+    local extra="" acc=$needed ordered="" w
     for w in 1 0; do
       for name in ${all//,/ }; do
         local is_writer=0; [[ "$WRITER_LIMITS" == *" $name "* ]] && is_writer=1
-        [ "$is_writer" = "$w" ] || continue
-        [[ " $needed " == *" $name "* ]] && continue
-        if same "$needed $name"; then extra=$name; break 2; fi
+        [ "$is_writer" = "$w" ] && ordered="$ordered $name"
       done
     done
+    for name in $ordered; do
+      [[ " $needed " == *" $name "* ]] && continue
+      if same "$needed $name"; then extra=$name; break; fi
+    done
     if [ -z "$extra" ]; then
-      for w in 1 0; do
-        for name in ${all//,/ }; do
-          local is_writer=0; [[ "$WRITER_LIMITS" == *" $name "* ]] && is_writer=1
-          [ "$is_writer" = "$w" ] || continue
-          [[ " $acc " == *" $name "* ]] && continue
-          acc="$acc $name"
-          if same "$acc"; then extra=${acc#"$needed" }; break 2; fi
-        done
+      for name in $ordered; do
+        [[ " $acc " == *" $name "* ]] && continue
+        acc="$acc $name"
+        if same "$acc"; then extra=${acc#"$needed" }; break; fi
       done
     fi
     needed="$needed ${extra:-?} +overlap"
